@@ -1,0 +1,208 @@
+// Starting and watching the program under test.
+#include "sandbox/ProgramRun.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+namespace bw_sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int msLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+}  // namespace
+
+ProgramRun::ProgramRun(const std::vector<std::string>& argv) {
+    int outPipe[2];
+    int errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    }
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    char* noEnvironment[] = {nullptr};
+
+    std::fflush(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        const int nullFd = ::open("/dev/null", O_RDONLY);
+        if (nullFd < 0 || ::dup2(nullFd, 0) < 0 || ::dup2(outPipe[1], 1) < 0 ||
+            ::dup2(errPipe[1], 2) < 0) {
+            ::_exit(126);
+        }
+        ::execve(args[0], args.data(), noEnvironment);
+        std::fprintf(stderr, "execve %s: %s\n", args[0], std::strerror(errno));
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    outFd_ = outPipe[0];
+    errFd_ = errPipe[0];
+    if (pid_ < 0) {
+        closeFd(outFd_);
+        closeFd(errFd_);
+        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    }
+}
+
+ProgramRun::~ProgramRun() {
+    if (!exited_ && pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        reap(true);
+    }
+    closeFd(outFd_);
+    closeFd(errFd_);
+}
+
+void ProgramRun::pump(int waitMs) {
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    if (::poll(fds, 2, waitMs) <= 0) {
+        return;
+    }
+    char buffer[4096];
+    for (pollfd& p : fds) {
+        if (p.fd < 0 || p.revents == 0) {
+            continue;
+        }
+        const ssize_t n = ::read(p.fd, buffer, sizeof buffer);
+        if (n > 0) {
+            (p.fd == outFd_ ? out_ : err_).append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            closeFd(p.fd == outFd_ ? outFd_ : errFd_);
+        }
+    }
+}
+
+bool ProgramRun::reap(bool block) {
+    if (exited_) {
+        return true;
+    }
+    int status = 0;
+    pid_t got = 0;
+    do {
+        got = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
+    } while (got < 0 && errno == EINTR);
+    if (got == pid_) {
+        exited_ = true;
+        status_ = status;
+    }
+    return exited_;
+}
+
+// /proc/PID/syscall names the call a sleeping task is blocked in.
+bool ProgramRun::isPaused() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/syscall");
+    long number = -1;
+    if (!(in >> number)) {
+        return false;
+    }
+#ifdef SYS_pause
+    return number == SYS_pause;
+#else
+    return number == SYS_ppoll;
+#endif
+}
+
+bool ProgramRun::waitUntilPaused(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        if (reap(false)) {
+            return false;
+        }
+        if (isPaused()) {
+            // Whatever it wrote before blocking is in the pipes by now.
+            while (outFd_ >= 0 || errFd_ >= 0) {
+                const std::size_t before = out_.size() + err_.size();
+                pump(0);
+                if (out_.size() + err_.size() == before) {
+                    break;
+                }
+            }
+            return true;
+        }
+        const int left = msLeft(deadline);
+        if (left == 0) {
+            return false;
+        }
+        pump(left < 10 ? left : 10);
+    }
+}
+
+bool ProgramRun::waitForExit(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!reap(false)) {
+        const int left = msLeft(deadline);
+        if (left == 0) {
+            return false;
+        }
+        pump(left < 10 ? left : 10);
+    }
+    while (outFd_ >= 0 || errFd_ >= 0) {
+        pump(100);
+    }
+    return true;
+}
+
+bool ProgramRun::terminate(std::chrono::milliseconds limit) {
+    if (exited_) {
+        return false;
+    }
+    ::kill(pid_, SIGTERM);
+    if (waitForExit(limit)) {
+        return WIFSIGNALED(status_) && WTERMSIG(status_) == SIGTERM;
+    }
+    ::kill(pid_, SIGKILL);
+    reap(true);
+    return false;
+}
+
+std::vector<int> ProgramRun::openDescriptors() const {
+    std::vector<int> fds;
+    const std::string path = "/proc/" + std::to_string(pid_) + "/fd";
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) {
+        return fds;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.') {
+            fds.push_back(std::atoi(entry->d_name));
+        }
+    }
+    ::closedir(dir);
+    return fds;
+}
+
+}  // namespace bw_sim

@@ -1,0 +1,59 @@
+// Starts a program with no arguments beyond its own and no environment, as the service
+// manager does, and watches it: output captured separately and exactly, the moment it
+// blocks in pause(), its open descriptors, and its end by SIGTERM.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace bw_sim {
+
+class ProgramRun {
+public:
+    // Starts argv[0] with argv and an empty environment. Throws std::runtime_error when the
+    // process cannot be made.
+    explicit ProgramRun(const std::vector<std::string>& argv);
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+    // Kills and reaps the program if it is still there.
+    ~ProgramRun();
+
+    pid_t pid() const { return pid_; }
+
+    // Collects output until the program blocks in pause(). False if it exits first or the
+    // limit passes.
+    bool waitUntilPaused(std::chrono::milliseconds limit);
+    // Collects output until the program ends or the limit passes; true when it ended.
+    bool waitForExit(std::chrono::milliseconds limit);
+    // Sends SIGTERM and waits for the end (SIGKILL after the limit). True when SIGTERM
+    // ended it.
+    bool terminate(std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+    bool exited() const { return exited_; }
+    int waitStatus() const { return status_; }
+
+    // The descriptor numbers the program has open now (from /proc/PID/fd).
+    std::vector<int> openDescriptors() const;
+
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+
+private:
+    // Reads what is available within `waitMs`; closes a pipe at its end.
+    void pump(int waitMs);
+    bool reap(bool block);
+    bool isPaused() const;
+
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+    bool exited_ = false;
+    int status_ = 0;
+    std::string out_;
+    std::string err_;
+};
+
+}  // namespace bw_sim

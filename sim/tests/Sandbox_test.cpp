@@ -1,0 +1,78 @@
+// The sandbox must carry every failure home and never touch the real system.
+#include "sandbox/Sandbox.hpp"
+
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace {
+
+namespace sandbox = bw_sim::sandbox;
+
+class Sandbox : public ::testing::Test {
+protected:
+    void SetUp() override { BW_REQUIRE_SANDBOX(); }
+};
+
+TEST_F(Sandbox, FailuresInTheChildReachTheTestWithTheirText) {
+    EXPECT_NONFATAL_FAILURE(bw_sim::runInSandbox([] { ADD_FAILURE() << "seen in the child"; }),
+                            "seen in the child");
+    EXPECT_NONFATAL_FAILURE(bw_sim::runInSandbox([] { ASSERT_EQ(1, 2) << "fatal there"; }),
+                            "fatal there");
+}
+
+TEST_F(Sandbox, CrashesHangsAndExceptionsFailTheTest) {
+    EXPECT_NONFATAL_FAILURE(bw_sim::runInSandbox([] { ::raise(SIGSEGV); }), "signal 11");
+    EXPECT_NONFATAL_FAILURE(
+        bw_sim::runInSandbox([] { ::pause(); }, std::chrono::milliseconds(200)),
+        "killed after its limit of 200 ms");
+    EXPECT_NONFATAL_FAILURE(bw_sim::runInSandbox([] { throw std::runtime_error("thrown"); }),
+                            "thrown");
+}
+
+TEST_F(Sandbox, FilesMadeInsideStayInside) {
+    const std::string marker = "/usr/local/share/bw-sandbox-test/file";
+    ASSERT_NE(0, ::access(marker.c_str(), F_OK));
+    bw_sim::runInSandbox([&] {
+        sandbox::writeFile(marker, "inside");
+        std::ifstream in(marker);
+        std::string content;
+        in >> content;
+        EXPECT_EQ("inside", content);
+    });
+    EXPECT_NE(0, ::access(marker.c_str(), F_OK));
+    EXPECT_NE(0, ::access("/usr/local/share/bw-sandbox-test", F_OK));
+}
+
+TEST_F(Sandbox, FreshDirectoryHidesWhatIsThere) {
+    bw_sim::runInSandbox([] {
+        ASSERT_EQ(0, ::access("/etc/passwd", F_OK));
+        sandbox::freshDirectory("/etc");
+        EXPECT_NE(0, ::access("/etc/passwd", F_OK));
+    });
+    EXPECT_EQ(0, ::access("/etc/passwd", F_OK));
+}
+
+TEST_F(Sandbox, RemovedPathsReturnWhenTheSandboxEnds) {
+    bw_sim::runInSandbox([] {
+        sandbox::removePath("/etc/hostname");
+        EXPECT_NE(0, ::access("/etc/hostname", F_OK));
+        EXPECT_EQ(0, ::access("/etc/passwd", F_OK));
+    });
+    EXPECT_EQ(0, ::access("/etc/passwd", F_OK));
+}
+
+TEST_F(Sandbox, UnprivilegedChildRunsAsNobody) {
+    BW_REQUIRE_ROOT();
+    bw_sim::runUnprivileged([] {
+        EXPECT_EQ(65534U, ::getuid());
+        EXPECT_EQ(65534U, ::geteuid());
+        EXPECT_EQ(65534U, ::getegid());
+    });
+}
+
+}  // namespace
