@@ -12,7 +12,7 @@
 namespace bw_sim {
 
 class ProgramRun {
-public:
+  public:
     // Starts argv[0] with argv and an empty environment. Throws std::runtime_error when the
     // process cannot be made.
     explicit ProgramRun(const std::vector<std::string>& argv);
@@ -41,7 +41,7 @@ public:
     const std::string& out() const { return out_; }
     const std::string& err() const { return err_; }
 
-private:
+  private:
     // Reads what is available within `waitMs`; closes a pipe at its end.
     void pump(int waitMs);
     bool reap(bool block);

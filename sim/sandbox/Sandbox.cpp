@@ -19,8 +19,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <stdexcept>
 #include <iostream>
+#include <stdexcept>
 #include <vector>
 
 namespace bw_sim {
@@ -225,9 +225,8 @@ void runChild(Setup setup, const std::function<void()>& body, std::chrono::milli
     ::kill(-pid, SIGKILL);
 
     for (const Failure& failure : parseFailures(wire)) {
-        GTEST_MESSAGE_AT_(failure.file.empty() ? "(sandbox)" : failure.file.c_str(),
-                          failure.line, failure.message.c_str(),
-                          ::testing::TestPartResult::kNonFatalFailure);
+        GTEST_MESSAGE_AT_(failure.file.empty() ? "(sandbox)" : failure.file.c_str(), failure.line,
+                          failure.message.c_str(), ::testing::TestPartResult::kNonFatalFailure);
     }
     if (timedOut) {
         ADD_FAILURE() << "sandbox: child killed after its limit of " << limit.count() << " ms";
@@ -287,9 +286,8 @@ std::string dropPrivileges() {
 }
 
 bool isUnder(const std::string& path, const std::string& root) {
-    return path == root ||
-           (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-            (root.back() == '/' || path[root.size()] == '/'));
+    return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                            (root.back() == '/' || path[root.size()] == '/'));
 }
 
 bool isWritable(const std::string& directory) {
@@ -318,8 +316,7 @@ void overlay(const std::string& directory) {
         ::mkdir(work.c_str(), 0700) != 0) {
         fail("mkdir " + base);
     }
-    const std::string options =
-        "lowerdir=" + directory + ",upperdir=" + upper + ",workdir=" + work;
+    const std::string options = "lowerdir=" + directory + ",upperdir=" + upper + ",workdir=" + work;
     if (::mount("overlay", directory.c_str(), "overlay", 0, options.c_str()) != 0) {
         fail("overlay on " + directory);
     }
@@ -365,7 +362,9 @@ const std::string& sandboxUnavailableReason() {
     return reason;
 }
 
-std::string enterSandbox() { return enterNamespace(); }
+std::string enterSandbox() {
+    return enterNamespace();
+}
 
 void runInSandbox(const std::function<void()>& body, std::chrono::milliseconds limit) {
     runChild(&enterNamespace, body, limit);
@@ -403,6 +402,39 @@ void freshDirectory(const std::string& directory, mode_t mode) {
         fail("tmpfs on " + directory);
     }
     writableRoots().push_back(directory);
+}
+
+void freshDev() {
+    // Made before /dev is covered, since the host's nodes are the bind sources.
+    const char* const nodes[] = {"null", "zero", "full", "urandom", "tty"};
+    const std::string staging = std::string(kScratchRoot) + "/dev";
+    if (::mkdir(staging.c_str(), 0755) != 0) {
+        fail("mkdir " + staging);
+    }
+    if (::mount("/dev", staging.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        fail("bind /dev");
+    }
+    freshDirectory("/dev", 0755);
+    for (const char* node : nodes) {
+        const std::string target = std::string("/dev/") + node;
+        const std::string source = staging + "/" + node;
+        writeFile(target, "", 0666);
+        if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            fail("bind " + target);
+        }
+    }
+    if (::umount2(staging.c_str(), MNT_DETACH) != 0) {
+        fail("umount " + staging);
+    }
+    if (::mkdir("/dev/pts", 0755) != 0) {
+        fail("mkdir /dev/pts");
+    }
+    if (::mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666,mode=0620") != 0) {
+        fail("devpts on /dev/pts");
+    }
+    if (::symlink("pts/ptmx", "/dev/ptmx") != 0) {
+        fail("symlink /dev/ptmx");
+    }
 }
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {

@@ -15,20 +15,20 @@ namespace bw_sim {
 const std::string& sandboxUnavailableReason();
 
 // Skips the current test, with the reason, where no sandbox can be made.
-#define BW_REQUIRE_SANDBOX()                                                      \
-    do {                                                                          \
+#define BW_REQUIRE_SANDBOX()                                                       \
+    do {                                                                           \
         const std::string& bwSandboxReason = ::bw_sim::sandboxUnavailableReason(); \
-        if (!bwSandboxReason.empty()) {                                           \
-            GTEST_SKIP() << bwSandboxReason;                                      \
-        }                                                                         \
+        if (!bwSandboxReason.empty()) {                                            \
+            GTEST_SKIP() << bwSandboxReason;                                       \
+        }                                                                          \
     } while (0)
 
 // Skips the current test where it does not run as root (it must switch uids).
-#define BW_REQUIRE_ROOT()                                           \
-    do {                                                            \
-        if (::geteuid() != 0) {                                     \
-            GTEST_SKIP() << "needs root to switch to another uid";  \
-        }                                                           \
+#define BW_REQUIRE_ROOT()                                          \
+    do {                                                           \
+        if (::geteuid() != 0) {                                    \
+            GTEST_SKIP() << "needs root to switch to another uid"; \
+        }                                                          \
     } while (0)
 
 constexpr std::chrono::milliseconds kDefaultChildLimit{60000};
@@ -58,6 +58,10 @@ void makeDirectory(const std::string& directory);
 // An empty tmpfs at `directory`, created first if missing: whatever the host has there is
 // hidden.
 void freshDirectory(const std::string& directory, mode_t mode = 0755);
+// A tmpfs at /dev with the host's null, zero, full, urandom and tty bound in, and a private
+// devpts instance at /dev/pts with /dev/ptmx pointing into it, so pseudo-terminals work
+// and other device entries can be made freely.
+void freshDev();
 // Creates or replaces `path` with `content`; parent directories are made as needed.
 void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 // Binds the host file `source` over `target` (created as an empty file first if missing).

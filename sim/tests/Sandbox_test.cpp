@@ -1,9 +1,11 @@
 // The sandbox must carry every failure home and never touch the real system.
 #include "sandbox/Sandbox.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +16,7 @@ namespace {
 namespace sandbox = bw_sim::sandbox;
 
 class Sandbox : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { BW_REQUIRE_SANDBOX(); }
 };
 
@@ -27,9 +29,8 @@ TEST_F(Sandbox, FailuresInTheChildReachTheTestWithTheirText) {
 
 TEST_F(Sandbox, CrashesHangsAndExceptionsFailTheTest) {
     EXPECT_NONFATAL_FAILURE(bw_sim::runInSandbox([] { ::raise(SIGSEGV); }), "signal 11");
-    EXPECT_NONFATAL_FAILURE(
-        bw_sim::runInSandbox([] { ::pause(); }, std::chrono::milliseconds(200)),
-        "killed after its limit of 200 ms");
+    EXPECT_NONFATAL_FAILURE(bw_sim::runInSandbox([] { ::pause(); }, std::chrono::milliseconds(200)),
+                            "killed after its limit of 200 ms");
     EXPECT_NONFATAL_FAILURE(bw_sim::runInSandbox([] { throw std::runtime_error("thrown"); }),
                             "thrown");
 }
@@ -64,6 +65,35 @@ TEST_F(Sandbox, RemovedPathsReturnWhenTheSandboxEnds) {
         EXPECT_EQ(0, ::access("/etc/passwd", F_OK));
     });
     EXPECT_EQ(0, ::access("/etc/passwd", F_OK));
+}
+
+TEST_F(Sandbox, FreshDevHasTheBasicNodesAndWorkingPseudoTerminals) {
+    bw_sim::runInSandbox(
+        [] {
+            sandbox::freshDev();
+            EXPECT_NE(0, ::access("/dev/sda", F_OK));
+            const int null = ::open("/dev/null", O_WRONLY);
+            ASSERT_GE(null, 0);
+            EXPECT_EQ(3, ::write(null, "abc", 3));
+            ::close(null);
+            const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            ASSERT_GE(master, 0);
+            ASSERT_EQ(0, ::grantpt(master));
+            ASSERT_EQ(0, ::unlockpt(master));
+            const char* slaveName = ::ptsname(master);
+            ASSERT_NE(nullptr, slaveName);
+            EXPECT_EQ(0, std::string(slaveName).rfind("/dev/pts/", 0));
+            const int slave = ::open(slaveName, O_RDWR | O_NOCTTY);
+            ASSERT_GE(slave, 0);
+            EXPECT_EQ(3, ::write(master, "hi\n", 3));  // canonical mode: a whole line
+            char buffer[4] = {};
+            EXPECT_EQ(3, ::read(slave, buffer, sizeof buffer));
+            ::close(slave);
+            ::close(master);
+            sandbox::writeFile("/dev/brambleway/Z-Wave", "");
+        },
+        std::chrono::milliseconds(10000));
+    EXPECT_NE(0, ::access("/dev/brambleway", F_OK));
 }
 
 TEST_F(Sandbox, UnprivilegedChildRunsAsNobody) {

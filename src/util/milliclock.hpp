@@ -6,7 +6,7 @@
 namespace bw_selftest {
 
 class MilliClock {
-public:
+  public:
     MilliClock();
 
     void restart();
@@ -18,7 +18,7 @@ public:
     // stands in, so a stopwatch never runs backwards or wraps around.
     static std::uint64_t now();
 
-private:
+  private:
     std::uint64_t start;
     std::uint64_t lapStart;
 };

@@ -14,7 +14,7 @@ using std::chrono::milliseconds;
 constexpr milliseconds kStartLimit{10000};
 
 class Entry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { BW_REQUIRE_SANDBOX(); }
 };
 

@@ -33,7 +33,7 @@ std::string readBack(std::FILE* file) {
 
 // Points `fd` at a new temporary file while alive.
 class Redirect {
-public:
+  public:
     explicit Redirect(int fd) : fd_(fd), file_(std::tmpfile()), saved_(::dup(fd)) {
         if (file_ == nullptr || saved_ < 0 || ::dup2(::fileno(file_), fd_) < 0) {
             throw std::runtime_error("capture: cannot redirect");
@@ -59,7 +59,7 @@ public:
         return readBack(file);
     }
 
-private:
+  private:
     int fd_;
     std::FILE* file_;
     int saved_;
@@ -79,6 +79,8 @@ Captured capture(const std::function<void()>& body) {
     return captured;
 }
 
-std::string errorPrefix() { return std::string(program_invocation_name) + ": "; }
+std::string errorPrefix() {
+    return std::string(program_invocation_name) + ": ";
+}
 
 }  // namespace bw_test

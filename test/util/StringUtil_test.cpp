@@ -25,8 +25,10 @@ TEST(TrimRight, TreatsHighBytesAsText) {
 }
 
 TEST(Center, BannerOfWidth80) {
-    EXPECT_EQ(std::string(37, '=') + " Ethe " + std::string(37, '='), center(std::string("Ethe"), '=', 80));
-    EXPECT_EQ(std::string(37, '=') + " RTC " + std::string(38, '='), center(std::string("RTC"), '=', 80));
+    EXPECT_EQ(std::string(37, '=') + " Ethe " + std::string(37, '='),
+              center(std::string("Ethe"), '=', 80));
+    EXPECT_EQ(std::string(37, '=') + " RTC " + std::string(38, '='),
+              center(std::string("RTC"), '=', 80));
     EXPECT_EQ(std::string(39, '=') + "  " + std::string(39, '='), center(std::string(), '=', 80));
     const std::string t77(77, 'x');
     EXPECT_EQ(" " + t77 + " =", center(t77, '=', 80));
@@ -54,7 +56,8 @@ TEST(Center, AlwaysFillsTheWidthWhenItFits) {
                 EXPECT_EQ(' ', line[first + size]);
                 const std::size_t left = first - 1;
                 const std::size_t right = width - first - size - 1;
-                EXPECT_EQ(right, left + width % 2 + size % 2) << "size " << size << " width " << width;
+                EXPECT_EQ(right, left + width % 2 + size % 2)
+                    << "size " << size << " width " << width;
             }
         }
     }

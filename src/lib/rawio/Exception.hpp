@@ -7,7 +7,7 @@
 namespace RawIO {
 
 class Exception : public virtual std::exception {
-public:
+  public:
     // `message` must be a string literal: it is never copied or freed.
     explicit Exception(const char* staticMessage) noexcept
         : errorNumber(0), message(staticMessage) {}

@@ -8,7 +8,7 @@
 namespace RawIO {
 
 class FileDescriptor {
-public:
+  public:
     FileDescriptor() noexcept = default;
     explicit FileDescriptor(int adopted) noexcept : fd(adopted) {}
     // Throw Exception "IO-Error on open()" with the errno of open.
@@ -37,7 +37,7 @@ public:
         return released;
     }
 
-private:
+  private:
     int fd = -1;
 };
 

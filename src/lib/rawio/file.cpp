@@ -53,8 +53,8 @@ void writeWholeFile(bw_selftest::TemporaryCStringView path, const void* data, st
     }
 }
 
-bw_selftest::TemporaryStringView readWholeFile(bw_selftest::TemporaryCStringView path,
-                                               char* buffer, std::size_t capacity) {
+bw_selftest::TemporaryStringView readWholeFile(bw_selftest::TemporaryCStringView path, char* buffer,
+                                               std::size_t capacity) {
     FileDescriptor file(path, O_RDONLY);
     std::size_t count = 0;
     while (count < capacity) {

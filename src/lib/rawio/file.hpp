@@ -12,7 +12,7 @@ void writeWholeFile(bw_selftest::TemporaryCStringView path, const void* data, st
 
 // Reads the whole file into the caller's buffer; throws "file bigger than buffer" if it
 // does not fit. Returns a view of the bytes read.
-bw_selftest::TemporaryStringView readWholeFile(bw_selftest::TemporaryCStringView path,
-                                               char* buffer, std::size_t capacity);
+bw_selftest::TemporaryStringView readWholeFile(bw_selftest::TemporaryCStringView path, char* buffer,
+                                               std::size_t capacity);
 
 }  // namespace RawIO

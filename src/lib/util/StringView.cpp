@@ -6,10 +6,13 @@
 
 namespace bw_selftest {
 
-std::size_t TemporaryCStringView::length(const char* text) { return std::strlen(text); }
+std::size_t TemporaryCStringView::length(const char* text) {
+    return std::strlen(text);
+}
 
 bool operator==(TemporaryStringView a, TemporaryStringView b) {
-    return a.size() == b.size() && (a.size() == 0 || std::memcmp(a.data(), b.data(), a.size()) == 0);
+    return a.size() == b.size() &&
+           (a.size() == 0 || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 std::ostream& operator<<(std::ostream& out, TemporaryStringView view) {

@@ -9,7 +9,7 @@ namespace bw_selftest {
 
 // Any run of characters; need not be NUL-terminated. Never store one beyond the call.
 class TemporaryStringView {
-public:
+  public:
     constexpr TemporaryStringView() = default;
     constexpr TemporaryStringView(const char* data, std::size_t size) : data_(data), size_(size) {}
     TemporaryStringView(const std::string& text)  // NOLINT(google-explicit-constructor)
@@ -23,27 +23,27 @@ public:
     std::string toString() const { return std::string(data_, size_); }
     explicit operator std::string() const { return toString(); }
 
-private:
+  private:
     const char* data_ = nullptr;
     std::size_t size_ = 0;
 };
 
 // A view whose text is followed by a NUL, so data() may go to C functions.
 class TemporaryCStringView : public TemporaryStringView {
-public:
+  public:
     constexpr TemporaryCStringView() : TemporaryStringView("", 0) {}
     TemporaryCStringView(const char* text)  // NOLINT(google-explicit-constructor)
         : TemporaryStringView(text == nullptr ? "" : text, text == nullptr ? 0 : length(text)) {}
     TemporaryCStringView(const std::string& text)  // NOLINT(google-explicit-constructor)
         : TemporaryStringView(text.c_str(), text.size()) {}
 
-private:
+  private:
     static std::size_t length(const char* text);
 };
 
 // A view of a string literal: alive for the whole run, so it may be stored.
 class CStringLiteralView {
-public:
+  public:
     template <std::size_t N>
     constexpr CStringLiteralView(const char (&literal)[N])  // NOLINT(google-explicit-constructor)
         : data_(literal), size_(N - 1) {}
@@ -62,13 +62,15 @@ public:
         return TemporaryCStringView(data_);
     }
 
-private:
+  private:
     const char* data_;
     std::size_t size_;
 };
 
 bool operator==(TemporaryStringView a, TemporaryStringView b);
-inline bool operator!=(TemporaryStringView a, TemporaryStringView b) { return !(a == b); }
+inline bool operator!=(TemporaryStringView a, TemporaryStringView b) {
+    return !(a == b);
+}
 
 // Unformatted: exactly size() characters, the stream's field width does not apply.
 std::ostream& operator<<(std::ostream& out, TemporaryStringView view);

@@ -14,14 +14,15 @@ constexpr const char* kModelDirectory = "/usr/local/share/brambleway";
 
 // Each case gets a fresh, empty model directory in a new sandbox.
 class ModelFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { BW_REQUIRE_SANDBOX(); }
 
     static void withModelFile(const std::string& content, const std::string& expectedId) {
         bw_sim::runInSandbox([&] {
             sandbox::freshDirectory(kModelDirectory);
             sandbox::writeFile(kModelFilePath, content);
-            EXPECT_EQ(expectedId, readModelId()) << "file content: " << ::testing::PrintToString(content);
+            EXPECT_EQ(expectedId, readModelId())
+                << "file content: " << ::testing::PrintToString(content);
         });
     }
 };
@@ -81,7 +82,7 @@ TEST(ReadFirstLine, LeavesTheOutputAloneOnFailure) {
 }
 
 class BoardRevision : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { BW_REQUIRE_SANDBOX(); }
 
     static void withCpuinfo(const std::string& content, const std::string& expected) {

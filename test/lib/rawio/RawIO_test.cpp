@@ -94,8 +94,7 @@ TEST(ReportError, WritesProgramNamePrefixAndSuffixToStandardError) {
     });
     EXPECT_FALSE(result);
     EXPECT_EQ("pending", printed.out);
-    EXPECT_EQ(errorPrefix() + "/sys/class/gpio/gpio11/direction: Permission denied\n",
-              printed.err);
+    EXPECT_EQ(errorPrefix() + "/sys/class/gpio/gpio11/direction: Permission denied\n", printed.err);
 }
 
 TEST(Exception, CarriesItsStaticMessageAndErrorNumber) {
@@ -121,7 +120,7 @@ TEST(JoinPath, AddsOneSlashWhereNeeded) {
 
 // The file operations run in a sandbox so that their paths are private to the test.
 class FileOperations : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { BW_REQUIRE_SANDBOX(); }
 };
 

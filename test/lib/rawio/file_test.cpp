@@ -18,7 +18,9 @@
 namespace RawIO {
 namespace {
 
-bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+bool isOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
 
 TEST(FileDescriptor, ClosesWhatItOwnsAndNothingElse) {
     int fds[2];
@@ -81,7 +83,8 @@ TEST(ReadWholeFile, AssemblesShortReadsFromAPipe) {
     std::thread writer([fd = fds[1]] {
         const char* pieces[] = {"ab", "c", "defg", "h"};
         for (const char* piece : pieces) {
-            EXPECT_EQ(static_cast<ssize_t>(std::strlen(piece)), ::write(fd, piece, std::strlen(piece)));
+            EXPECT_EQ(static_cast<ssize_t>(std::strlen(piece)),
+                      ::write(fd, piece, std::strlen(piece)));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         ::close(fd);
@@ -95,7 +98,7 @@ TEST(ReadWholeFile, AssemblesShortReadsFromAPipe) {
 }
 
 class WholeFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { BW_REQUIRE_SANDBOX(); }
 };
 
