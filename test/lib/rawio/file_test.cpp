@@ -63,7 +63,7 @@ TEST(FileDescriptor, MoveAssignmentClosesTheOldDescriptorWithTheSource) {
     EXPECT_TRUE(isOpen(b[0]));
     FileDescriptor moved(std::move(target));
     EXPECT_EQ(b[0], moved.get());
-    EXPECT_EQ(-1, target.get());  // NOLINT(bugprone-use-after-move): the contract under test
+    EXPECT_EQ(-1, target.get());  // NOLINT: reading a moved-from owner is the contract under test
 }
 
 TEST(FileDescriptor, OpeningAMissingPathThrowsWithErrno) {
