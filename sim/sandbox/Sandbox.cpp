@@ -28,7 +28,13 @@ namespace bw_sim {
 namespace {
 
 constexpr uid_t kNobody = 65534;
-constexpr const char* kScratchRoot = "/tmp/.bw-sandbox";
+// The sandbox's own scratch space: a tmpfs detached from every path, reached only through
+// a descriptor, so that it hides nothing (the build tree may live anywhere, /tmp included)
+// and the program under test never sees it.
+std::string& scratchRoot() {
+    static std::string root;
+    return root;
+}
 
 std::string systemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -263,13 +269,29 @@ std::string enterNamespace() {
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         return systemError("making / private");
     }
-    if (::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
-        return systemError("mounting tmpfs on /tmp");
+    // The scratch tmpfs goes on /tmp and the host's /tmp is bound back over it at once:
+    // the scratch stays mounted in this namespace, reached only through its descriptor.
+    const int hostTmp = ::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (hostTmp < 0) {
+        return systemError("opening /tmp");
     }
-    if (::mkdir(kScratchRoot, 0700) != 0) {
-        return systemError(std::string("mkdir ") + kScratchRoot);
+    if (::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=0700") != 0) {
+        ::close(hostTmp);
+        return systemError("mounting the scratch tmpfs");
     }
-    writableRoots() = {"/tmp"};
+    const int scratch = ::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const std::string hostTmpPath = "/proc/self/fd/" + std::to_string(hostTmp);
+    const bool covered =
+        scratch >= 0 &&
+        ::mount(hostTmpPath.c_str(), "/tmp", nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    const int savedErrno = errno;
+    ::close(hostTmp);
+    if (!covered) {
+        errno = savedErrno;
+        return systemError("covering the scratch tmpfs");
+    }
+    scratchRoot() = "/proc/self/fd/" + std::to_string(scratch);
+    writableRoots().clear();
     return {};
 }
 
@@ -309,7 +331,7 @@ std::string parentOf(const std::string& path) {
 
 void overlay(const std::string& directory) {
     static int layers = 0;
-    const std::string base = std::string(kScratchRoot) + "/layer" + std::to_string(++layers);
+    const std::string base = scratchRoot() + "/layer" + std::to_string(++layers);
     const std::string upper = base + "/upper";
     const std::string work = base + "/work";
     if (::mkdir(base.c_str(), 0700) != 0 || ::mkdir(upper.c_str(), 0755) != 0 ||
@@ -407,7 +429,7 @@ void freshDirectory(const std::string& directory, mode_t mode) {
 void freshDev() {
     // Made before /dev is covered, since the host's nodes are the bind sources.
     const char* const nodes[] = {"null", "zero", "full", "urandom", "tty"};
-    const std::string staging = std::string(kScratchRoot) + "/dev";
+    const std::string staging = scratchRoot() + "/dev";
     if (::mkdir(staging.c_str(), 0755) != 0) {
         fail("mkdir " + staging);
     }

@@ -33,7 +33,8 @@ const std::string& sandboxUnavailableReason();
 
 constexpr std::chrono::milliseconds kDefaultChildLimit{60000};
 
-// Runs `body` in a child in a new mount namespace whose /tmp is a private tmpfs. Assertion
+// Runs `body` in a child in a new, private mount namespace, where every change made through
+// the sandbox functions below stays (writing under /tmp overlays it, for instance). Assertion
 // failures in the child are reported in the calling test with their file, line and text;
 // a crash, a hang past `limit` (the child's process group is killed) or an escaping
 // exception fail it too. Returns when the child has been reaped.
@@ -46,7 +47,7 @@ void runUnprivileged(const std::function<void()>& body,
                      std::chrono::milliseconds limit = kDefaultChildLimit);
 
 // Turns the calling process into a sandbox: a new private mount namespace (inside a new
-// user namespace when not root) whose /tmp is a private tmpfs. Empty on success, else why.
+// user namespace when not root). Empty on success, else why.
 std::string enterSandbox();
 
 // Inside a sandbox only.
