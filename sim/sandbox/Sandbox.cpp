@@ -271,6 +271,7 @@ std::string enterNamespace() {
     }
     // The scratch tmpfs goes on /tmp and the host's /tmp is bound back over it at once:
     // the scratch stays mounted in this namespace, reached only through its descriptor.
+    // Not recursive: that would copy the scratch mount on top again.
     const int hostTmp = ::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (hostTmp < 0) {
         return systemError("opening /tmp");
@@ -283,7 +284,7 @@ std::string enterNamespace() {
     const std::string hostTmpPath = "/proc/self/fd/" + std::to_string(hostTmp);
     const bool covered =
         scratch >= 0 &&
-        ::mount(hostTmpPath.c_str(), "/tmp", nullptr, MS_BIND | MS_REC, nullptr) == 0;
+        ::mount(hostTmpPath.c_str(), "/tmp", nullptr, MS_BIND, nullptr) == 0;
     const int savedErrno = errno;
     ::close(hostTmp);
     if (!covered) {
