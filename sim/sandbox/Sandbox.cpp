@@ -249,6 +249,8 @@ std::vector<std::string>& writableRoots() {
     return roots;
 }
 
+void overlay(const std::string& directory);
+
 std::string enterNamespace() {
     const uid_t uid = ::geteuid();
     const gid_t gid = ::getegid();
@@ -293,6 +295,12 @@ std::string enterNamespace() {
     }
     scratchRoot() = "/proc/self/fd/" + std::to_string(scratch);
     writableRoots().clear();
+    // Scratch files of the test body land in /tmp: they must never reach the host's.
+    try {
+        overlay("/tmp");
+    } catch (const std::exception& e) {
+        return e.what();
+    }
     return {};
 }
 

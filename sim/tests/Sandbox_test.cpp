@@ -49,6 +49,18 @@ TEST_F(Sandbox, FilesMadeInsideStayInside) {
     EXPECT_NE(0, ::access("/usr/local/share/bw-sandbox-test", F_OK));
 }
 
+TEST_F(Sandbox, PlainWritesUnderTmpStayInside) {
+    const std::string path = "/tmp/bw-sandbox-test-" + std::to_string(::getpid());
+    bw_sim::runInSandbox([&] {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        EXPECT_EQ(0, ::mkdir((path + ".d").c_str(), 0755));
+    });
+    EXPECT_NE(0, ::access(path.c_str(), F_OK));
+    EXPECT_NE(0, ::access((path + ".d").c_str(), F_OK));
+}
+
 TEST_F(Sandbox, FreshDirectoryHidesWhatIsThere) {
     bw_sim::runInSandbox([] {
         ASSERT_EQ(0, ::access("/etc/passwd", F_OK));
