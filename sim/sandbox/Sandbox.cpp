@@ -436,13 +436,14 @@ void freshDirectory(const std::string& directory, mode_t mode) {
 }
 
 void freshDev() {
-    // Made before /dev is covered, since the host's nodes are the bind sources.
+    // Made before /dev is covered, since the host's nodes are the bind sources. Recursive,
+    // as a user namespace refuses to bind a mount without the mounts locked under it.
     const char* const nodes[] = {"null", "zero", "full", "urandom", "tty"};
     const std::string staging = scratchRoot() + "/dev";
     if (::mkdir(staging.c_str(), 0755) != 0) {
         fail("mkdir " + staging);
     }
-    if (::mount("/dev", staging.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    if (::mount("/dev", staging.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
         fail("bind /dev");
     }
     freshDirectory("/dev", 0755);
