@@ -426,7 +426,11 @@ void makeDirectory(const std::string& directory) {
 }
 
 void freshDirectory(const std::string& directory, mode_t mode) {
-    makeDirectory(directory);
+    // An existing directory is covered as it is; only a missing one needs a writable parent.
+    struct stat st {};
+    if (::stat(directory.c_str(), &st) != 0) {
+        makeDirectory(directory);
+    }
     char options[32];
     std::snprintf(options, sizeof options, "mode=%04o", static_cast<unsigned>(mode & 07777));
     if (::mount("tmpfs", directory.c_str(), "tmpfs", 0, options) != 0) {
