@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 
 #include "sandbox/Sandbox.hpp"
 #include "support/Capture.hpp"
+#include "support/Syscalls.hpp"
 
 namespace bw_selftest {
 namespace {
@@ -52,6 +54,58 @@ TEST_F(WaitForFile, AMissingDirectoryFailsAtOnceWithoutFurtherAttempts) {
         EXPECT_LT(since(start), std::chrono::milliseconds(2000));
         EXPECT_FALSE(ok);
         EXPECT_EQ("Waiting for /tmp/none/rtc0: Failed\n", printed.out);
+    });
+}
+
+// Held where the failed first wait closes its inotify instance, the entry appears: a
+// second attempt would find it, but there is none.
+TEST_F(WaitForFile, AFailedWaitIsNotAttemptedAgain) {
+    bw_sim::runInSandbox([] {
+        const auto run = bw_test::runTrapped(
+            [] {
+                // Kept quiet; open and dup2 leave the first close to the wait itself.
+                ::dup2(::open("/dev/null", O_WRONLY), 1);
+                return waitForFile("/tmp/none", "rtc0") ? 1 : 0;
+            },
+            {SYS_close}, [] { bw_sim::sandbox::writeFile("/tmp/none/rtc0", ""); });
+        EXPECT_TRUE(run.trapped);
+        EXPECT_EQ(0, run.exitCode);
+    });
+}
+
+// What a reader of the log sees while the wait is still going on.
+TEST_F(WaitForFile, TheLineIsOutBeforeTheWaitBegins) {
+    bw_sim::runInSandbox([] {
+        ASSERT_EQ(0, ::mkdir("/tmp/dev", 0755));
+        int fds[2];
+        ASSERT_EQ(0, ::pipe2(fds, O_NONBLOCK));
+        std::string seenDuringWait;
+        std::string seenAfter;
+        const auto takeOutput = [&](std::string& into) {
+            char buffer[256];
+            ssize_t count = 0;
+            while ((count = ::read(fds[0], buffer, sizeof buffer)) > 0) {
+                into.append(buffer, static_cast<std::size_t>(count));
+            }
+        };
+        const auto run = bw_test::runTrapped(
+            [&] {
+                ::dup2(fds[1], 1);
+                return waitForFileWithin("/tmp/dev", TemporaryCStringView("rtc0"), 1, 20) ? 1 : 0;
+            },
+            {
+#ifdef SYS_poll
+                SYS_poll,
+#endif
+                SYS_ppoll},
+            [&] { takeOutput(seenDuringWait); });
+        takeOutput(seenAfter);
+        EXPECT_TRUE(run.trapped);
+        EXPECT_EQ(0, run.exitCode);
+        EXPECT_EQ("Waiting for /tmp/dev/rtc0", seenDuringWait);
+        EXPECT_EQ(": Failed\n", seenAfter);
+        ::close(fds[0]);
+        ::close(fds[1]);
     });
 }
 

@@ -89,6 +89,18 @@ TEST_F(Narration, NoRetriesMeansOneRunAndNoWaitingLine) {
     });
 }
 
+TEST_F(Narration, ANegativeDelayIsNoPause) {
+    bw_sim::runInSandbox([] {
+        bool ok = true;
+        const auto start = std::chrono::steady_clock::now();
+        const auto printed = capture([&] { ok = runCommandWithRetries(kAlwaysFails, -1, 1); });
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+        EXPECT_FALSE(ok);
+        const std::string running = std::string("Running ") + kAlwaysFails + "\n";
+        EXPECT_EQ(running + "Waiting -1s to retry...\n\n" + running, printed.out);
+    });
+}
+
 TEST_F(Narration, ASuccessEndsTheRetries) {
     bw_sim::runInSandbox([] {
         const char* failsOnce =

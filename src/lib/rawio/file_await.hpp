@@ -34,7 +34,7 @@ class dir_path {
     bool exists() const;
 
   private:
-    char path[kCapacity];
+    char path[kCapacity] = {};
     bool valid = false;
 };
 

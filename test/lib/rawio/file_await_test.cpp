@@ -64,7 +64,7 @@ void makeEntry(const std::string& path) {
 // Creates other entries in `directory` every few milliseconds until stopped.
 class Busybody {
   public:
-    explicit Busybody(std::string directory)
+    explicit Busybody(const std::string& directory)
         : thread([this, directory] {
               for (int n = 0; !stop; ++n) {
                   makeEntry(directory + "/other" + std::to_string(n));
