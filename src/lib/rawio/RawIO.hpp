@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace RawIO {
@@ -46,5 +47,26 @@ Result makeDirectory(const char* path);
 
 // directory + "/" + name, without doubling a trailing slash; an empty directory gives name.
 std::string joinPath(const char* directory, const char* name);
+
+// Descriptor I/O. Timeouts are milliseconds; a negative one lets the first poll wait without
+// limit. Nothing here changes the descriptor's flags or retries on EINTR.
+
+// One write() of all `length` bytes; a shorter count is IncompleteWrite.
+[[nodiscard]] Result writeAll(int fd, const void* data, std::size_t length);
+// One read() of `length` bytes; a shorter count, end of file included, is IncompleteRead.
+[[nodiscard]] Result readAll(int fd, void* buffer, std::size_t length);
+// Drops whatever input is pending now; returns once nothing is left or end of file is seen.
+[[nodiscard]] Result discardInput(int fd);
+// Transfers until `length` bytes have moved (OK) or the deadline passes (TimedOut, even
+// when some bytes have moved).
+[[nodiscard]] Result readWithTimeout(int fd, void* buffer, std::size_t length, int timeoutMs);
+[[nodiscard]] Result writeWithTimeout(int fd, const void* data, std::size_t length, int timeoutMs);
+// One poll within the timeout, then readAll / writeAll of one byte.
+[[nodiscard]] Result readByte(int fd, std::uint8_t* byte, int timeoutMs);
+[[nodiscard]] Result writeByte(int fd, std::uint8_t byte, int timeoutMs);
+
+// Waits until `directory` holds an entry called `name`: tested at once, then watched with
+// inotify for creations. Timeout -1 waits without limit.
+[[nodiscard]] Result awaitFile(const char* name, const char* directory, int timeoutMs);
 
 }  // namespace RawIO
