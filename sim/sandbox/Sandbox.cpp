@@ -285,8 +285,7 @@ std::string enterNamespace() {
     const int scratch = ::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
     const std::string hostTmpPath = "/proc/self/fd/" + std::to_string(hostTmp);
     const bool covered =
-        scratch >= 0 &&
-        ::mount(hostTmpPath.c_str(), "/tmp", nullptr, MS_BIND, nullptr) == 0;
+        scratch >= 0 && ::mount(hostTmpPath.c_str(), "/tmp", nullptr, MS_BIND, nullptr) == 0;
     const int savedErrno = errno;
     ::close(hostTmp);
     if (!covered) {
@@ -346,6 +345,14 @@ void overlay(const std::string& directory) {
     if (::mkdir(base.c_str(), 0700) != 0 || ::mkdir(upper.c_str(), 0755) != 0 ||
         ::mkdir(work.c_str(), 0700) != 0) {
         fail("mkdir " + base);
+    }
+    // The overlay's root takes its owner and mode from the upper layer: copy the lower's,
+    // so that /tmp stays world-writable, for instance.
+    struct stat lower {};
+    if (::stat(directory.c_str(), &lower) != 0 ||
+        ::chown(upper.c_str(), lower.st_uid, lower.st_gid) != 0 ||
+        ::chmod(upper.c_str(), lower.st_mode & 07777) != 0) {
+        fail("copying owner and mode of " + directory);
     }
     const std::string options = "lowerdir=" + directory + ",upperdir=" + upper + ",workdir=" + work;
     if (::mount("overlay", directory.c_str(), "overlay", 0, options.c_str()) != 0) {

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -108,12 +110,17 @@ TEST_F(Sandbox, FreshDevHasTheBasicNodesAndWorkingPseudoTerminals) {
     EXPECT_NE(0, ::access("/dev/brambleway", F_OK));
 }
 
-TEST_F(Sandbox, UnprivilegedChildRunsAsNobody) {
+TEST_F(Sandbox, UnprivilegedChildRunsAsNobodyAndMayWriteTmp) {
     BW_REQUIRE_ROOT();
-    bw_sim::runUnprivileged([] {
-        EXPECT_EQ(65534U, ::getuid());
-        EXPECT_EQ(65534U, ::geteuid());
-        EXPECT_EQ(65534U, ::getegid());
+    bw_sim::runInSandbox([] {
+        bw_sim::runUnprivileged([] {
+            EXPECT_EQ(65534U, ::getuid());
+            EXPECT_EQ(65534U, ::geteuid());
+            EXPECT_EQ(65534U, ::getegid());
+            const int fd = ::open("/tmp/by-nobody", O_WRONLY | O_CREAT | O_EXCL, 0600);
+            EXPECT_GE(fd, 0) << std::strerror(errno);
+            ::close(fd);
+        });
     });
 }
 
