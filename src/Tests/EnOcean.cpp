@@ -27,7 +27,7 @@ void sleepSeconds(unsigned seconds) {
 
 }  // namespace
 
-const Packet testTelegram(Rorg::BS4, kTestUserData, sizeof kTestUserData, kNoAddress,
+const Packet testTelegram(RORG_4BS, kTestUserData, sizeof kTestUserData, kNoAddress,
                           kTestDestination);
 
 bool EnOcean::run() {

@@ -190,7 +190,7 @@ bool Packet::getDBm(std::uint8_t& out) const {
 }
 
 bool Packet::getRPSData(std::uint8_t& out) const {
-    if (!isType(PacketType::RADIO_ERP1) || dataLength_ <= 1 || data()[0] != Rorg::RPS) {
+    if (!isType(PacketType::RADIO_ERP1) || dataLength_ <= 1 || data()[0] != RORG_RPS) {
         return false;
     }
     out = data()[1];
@@ -202,12 +202,12 @@ bool Packet::get1BSData(std::uint8_t& out) const {
         return false;
     }
     out = data()[1];
-    return data()[0] == Rorg::BS1;
+    return data()[0] == RORG_1BS;
 }
 
 bool Packet::get4BSData(std::uint8_t& db3, std::uint8_t& db2, std::uint8_t& db1,
                         std::uint8_t& db0) const {
-    if (getUserDataLength() <= 3 || data()[0] != Rorg::BS4) {
+    if (getUserDataLength() <= 3 || data()[0] != RORG_4BS) {
         return false;
     }
     db3 = data()[1];

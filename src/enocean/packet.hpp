@@ -17,11 +17,10 @@ constexpr std::uint8_t RESPONSE = 2;
 constexpr std::uint8_t COMMON_COMMAND = 5;
 }  // namespace PacketType
 
-namespace Rorg {
-constexpr std::uint8_t RPS = 0xF6;
-constexpr std::uint8_t BS1 = 0xD5;
-constexpr std::uint8_t BS4 = 0xA5;
-}  // namespace Rorg
+// Telegram types (RORG). Not BS1/BS4: termios.h takes those names as macros.
+constexpr std::uint8_t RORG_RPS = 0xF6;
+constexpr std::uint8_t RORG_1BS = 0xD5;
+constexpr std::uint8_t RORG_4BS = 0xA5;
 
 // COMMON_COMMAND code that asks the module for its base ID.
 constexpr std::uint8_t CO_RD_IDBASE = 0x08;
