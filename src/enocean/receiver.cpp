@@ -1,0 +1,142 @@
+// The receiver state machine and its resynchronisation rule: a rejected candidate frame
+// drops exactly its sync byte, so a frame starting inside it is still found.
+#include "enocean/receiver.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "enocean/packet.hpp"
+
+namespace bw_selftest {
+
+FrameReceiver::FrameReceiver() : buffer_(std::make_unique<std::uint8_t[]>(kBufferSize)) {}
+
+std::uint32_t FrameReceiver::fill(const Reader& read) {
+    const std::uint32_t room = kBufferSize - bufferFill_;
+    const std::uint32_t count = std::min(read(buffer_.get() + bufferFill_, room), room);
+    bufferFill_ += count;
+    if (count > 0) {
+        sinceLastByte_.restart();
+    }
+    return count;
+}
+
+void FrameReceiver::run(const ReadMore& readMore, const Deliver& deliver) {
+    for (;;) {
+        switch (state_) {
+            case State::SearchSync:
+                while (unread() < Packet::kHeaderSize) {
+                    if (readMore() == 0) {
+                        return;
+                    }
+                }
+                searchSync();
+                break;
+            case State::CheckHeader:
+                checkHeader();
+                break;
+            case State::AwaitFrame:
+                switch (awaitFrame(readMore)) {
+                    case Await::Waiting:
+                        return;
+                    case Await::Stalled:
+                        ++readPos_;
+                        state_ = State::Compact;
+                        break;
+                    case Await::Complete:
+                        state_ = State::CheckData;
+                        break;
+                }
+                break;
+            case State::CheckData:
+                checkData(deliver);
+                break;
+            case State::Compact:
+                compact();
+                break;
+            default:
+                std::cerr << "somehow entered invalid state.\n" << std::flush;
+                readPos_ = 0;
+                bufferFill_ = 0;
+                state_ = State::SearchSync;
+                return;
+        }
+    }
+}
+
+void FrameReceiver::searchSync() {
+    std::uint8_t* const begin = buffer_.get() + readPos_;
+    std::uint8_t* const end = buffer_.get() + bufferFill_;
+    if (*begin == Packet::kSyncByte) {
+        state_ = State::CheckHeader;
+        return;
+    }
+    std::uint8_t* const sync = std::find(begin, end, Packet::kSyncByte);
+    if (sync == end) {
+        readPos_ = 0;
+        bufferFill_ = 0;
+        return;
+    }
+    readPos_ = static_cast<std::uint32_t>(sync - buffer_.get());
+    state_ = unread() < Packet::kHeaderSize ? State::Compact : State::CheckHeader;
+}
+
+void FrameReceiver::checkHeader() {
+    const std::uint8_t* const candidate = buffer_.get() + readPos_;
+    if (!Packet::checkHeaderCRC(candidate)) {
+        ++readPos_;
+        state_ = State::Compact;
+        return;
+    }
+    const std::uint32_t length = Packet::frameLengthFromHeader(candidate);
+    // A frame that would end past the buffer could never be completed: make room first.
+    // After the move it always fits, since the buffer holds several maximal frames.
+    if (readPos_ + length > kBufferSize) {
+        moveUnreadToFront();
+    }
+    frameEnd_ = readPos_ + length;
+    state_ = State::AwaitFrame;
+}
+
+FrameReceiver::Await FrameReceiver::awaitFrame(const ReadMore& readMore) {
+    while (bufferFill_ < frameEnd_) {
+        if (readMore() != 0) {
+            continue;
+        }
+        // A header that passed its CRC by chance can announce bytes that never come; the
+        // real frames behind it must not wait for ever.
+        return sinceLastByte_.elapsed() >= kStallTimeoutMs ? Await::Stalled : Await::Waiting;
+    }
+    return Await::Complete;
+}
+
+void FrameReceiver::checkData(const Deliver& deliver) {
+    const std::uint32_t length = frameEnd_ - readPos_;
+    const std::uint8_t* const frame = buffer_.get() + readPos_;
+    if (Packet::checkDataCRC(frame, length)) {
+        deliver(frame, length);
+        readPos_ = frameEnd_;
+    } else {
+        ++readPos_;
+    }
+    state_ = State::Compact;
+}
+
+void FrameReceiver::compact() {
+    if (readPos_ == bufferFill_) {
+        readPos_ = 0;
+        bufferFill_ = 0;
+    } else if (readPos_ > kCompactThreshold) {
+        moveUnreadToFront();
+    }
+    state_ = State::SearchSync;
+}
+
+void FrameReceiver::moveUnreadToFront() {
+    std::memmove(buffer_.get(), buffer_.get() + readPos_, unread());
+    bufferFill_ -= readPos_;
+    readPos_ = 0;
+}
+
+}  // namespace bw_selftest
