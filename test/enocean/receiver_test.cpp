@@ -170,7 +170,7 @@ TEST(FrameReceiver, ArrivingBytesKeepALongFrameAlive) {
 }
 
 // The receiver must find exactly what an independent decoder finds in the same stream,
-// whatever the read sizes; and with this seed that is every planted frame.
+// whatever the read sizes; and with this fixed random stream that is every planted frame.
 TEST(FrameReceiver, FindsEveryFrameInALongRandomStream) {
     std::mt19937 random(3);  // a stream in which no chance frame hides a planted one
     Bytes stream;
