@@ -395,7 +395,12 @@ void makeDirectory(const std::string& directory) {
 }
 
 void freshDirectory(const std::string& directory, mode_t mode) {
-    makeDirectory(directory);
+    // An existing directory needs no overlay first: the tmpfs hides it all the same, and
+    // some (sysfs, for one) cannot be an overlay's lower layer.
+    struct stat st {};
+    if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        makeDirectory(directory);
+    }
     char options[32];
     std::snprintf(options, sizeof options, "mode=%04o", static_cast<unsigned>(mode & 07777));
     if (::mount("tmpfs", directory.c_str(), "tmpfs", 0, options) != 0) {
