@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "HubTestSupport.hpp"
+#include "hub/Summary.hpp"
 
 namespace {
 
@@ -262,6 +263,39 @@ TEST_F(HubTest, FilesChangedAreReported) {
             EXPECT_EQ("removed (was a file)", changes[0].what);
             EXPECT_EQ("/var/lib/brambleway/hub/hub_id", changes[1].path);
             EXPECT_EQ("created (file)", changes[1].what);
+        },
+        kLimit);
+}
+
+// A stand-in for a first boot that passes: what a person watching the hub is told.
+TEST_F(HubTest, SummaryTellsTheLedsTheCommandsAndTheFilesChanged) {
+    bw_sim::runInHub(
+        Scenario().exported(13, true, 1),
+        [](Hub& hub) {
+            ProgramRun& run = hub.start([] {
+                ::execl("/bin/sh", "sh", "-c",
+                        "cd /sys/class/gpio && echo 11 > export && echo out > gpio11/direction &&"
+                        " echo 12 > export && echo high > gpio12/direction &&"
+                        " /usr/bin/svc -d /etc/service/mainbus && bw-drop x y;"
+                        " rm /var/lib/brambleway/.firstboot",
+                        nullptr);
+            });
+            ASSERT_TRUE(run.waitForExit(milliseconds(5000)));
+            EXPECT_EQ("", run.err());
+            EXPECT_EQ(bw_sim::lit(false, true, true), hub.leds());
+            const std::string summary = bw_sim::summarize(hub);
+            EXPECT_NE(std::string::npos,
+                      summary.find("LEDs at the end (GPIO 11, 12, 13): off on on\n"))
+                << summary;
+            EXPECT_NE(std::string::npos, summary.find(" ms  off - on\n")) << summary;
+            EXPECT_NE(std::string::npos, summary.find(" ms  off on on\n")) << summary;
+            EXPECT_NE(std::string::npos,
+                      summary.find(" ms  /usr/bin/svc -d /etc/service/mainbus  (exit 0)\n"))
+                << summary;
+            EXPECT_NE(std::string::npos, summary.find(" ms  bw-drop x y  (exit 0)\n")) << summary;
+            EXPECT_NE(std::string::npos,
+                      summary.find("  /var/lib/brambleway/.firstboot: removed (was a file)\n"))
+                << summary;
         },
         kLimit);
 }
