@@ -51,8 +51,11 @@ void closeAllFrom(int first) {
 
 // Gives the child standard input from /dev/null and the two pipes, and nothing else, as a
 // service manager would; it is killed if its starter goes away.
-void prepareChild(int outFd, int errFd) {
+void prepareChild(pid_t starter, int outFd, int errFd) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != starter) {
+        ::raise(SIGKILL);  // the starter went before the signal was asked for
+    }
     const int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (nullFd < 0 || ::dup2(nullFd, 0) < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0) {
         ::_exit(126);
@@ -105,9 +108,10 @@ void ProgramRun::start(const std::function<void()>& child) {
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     }
     std::fflush(nullptr);
+    const pid_t starter = ::getpid();
     pid_ = ::fork();
     if (pid_ == 0) {
-        prepareChild(outPipe[1], errPipe[1]);
+        prepareChild(starter, outPipe[1], errPipe[1]);
         child();
         ::_exit(127);
     }

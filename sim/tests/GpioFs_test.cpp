@@ -243,4 +243,28 @@ TEST_F(Gpio, ScriptedFailuresOfExportAndValue) {
     });
 }
 
+// Taking the file system down while a file on it is still open must neither hang nor
+// leave the mount behind; the open file just stops working.
+TEST_F(Gpio, UnmountingWithAFileStillOpenEndsCleanly) {
+    bw_sim::runInSandbox(
+        [] {
+            sandbox::freshDirectory("/sys/class");
+            ASSERT_EQ(0, ::mkdir("/sys/class/gpio", 0755));
+            GpioFs gpio({}, GpioFs::Clock::now());
+            int fd = -1;
+            {
+                bw_sim::FuseMount mount("/sys/class/gpio", "bw-sim-gpio", gpio);
+                ASSERT_EQ(0, writeTo(kGpio + "/export", "11"));
+                fd = ::open((kGpio + "/gpio11/value").c_str(), O_RDONLY | O_CLOEXEC);
+                ASSERT_GE(fd, 0);
+            }
+            char level[4];
+            EXPECT_EQ(-1, ::read(fd, level, sizeof level));
+            EXPECT_EQ(ENOTCONN, errno);
+            ::close(fd);
+            EXPECT_FALSE(exists(kGpio + "/export"));
+        },
+        milliseconds(10000));
+}
+
 }  // namespace
