@@ -117,9 +117,9 @@ int shred(const std::vector<std::string>& args) {
     return status;
 }
 
-bool lookUp(const std::string& spec, uid_t& uid, gid_t& gid) {
-    const std::size_t colon = spec.find(':');
-    const std::string user = spec.substr(0, colon);
+bool lookUp(const std::string& owner, uid_t& uid, gid_t& gid) {
+    const std::size_t colon = owner.find(':');
+    const std::string user = owner.substr(0, colon);
     const passwd* account = ::getpwnam(user.c_str());
     if (account == nullptr) {
         return false;
@@ -129,7 +129,7 @@ bool lookUp(const std::string& spec, uid_t& uid, gid_t& gid) {
     if (colon == std::string::npos) {
         return true;
     }
-    const std::string groupName = spec.substr(colon + 1);
+    const std::string groupName = owner.substr(colon + 1);
     if (groupName.empty()) {
         gid = account->pw_gid;
         return true;

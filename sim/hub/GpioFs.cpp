@@ -122,7 +122,21 @@ int GpioFs::list(const std::string& directory, std::vector<std::string>& names) 
 int GpioFs::open(const std::string& path, std::uint64_t& handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     LinePath linePath;
-    handle = parseLinePath(path, linePath) ? exported_[linePath.gpio].generation : 0;
+    handle = 0;
+    if (!parseLinePath(path, linePath)) {
+        return 0;
+    }
+    handle = exported_[linePath.gpio].generation;
+    return faultOf(linePath, GpioFault::Operation::open);
+}
+
+int GpioFs::faultOf(const LinePath& linePath, GpioFault::Operation operation) const {
+    for (const GpioFault& fault : options_.faults) {
+        if (fault.gpio == linePath.gpio && fault.file == linePath.file &&
+            fault.operation == operation) {
+            return fault.error;
+        }
+    }
     return 0;
 }
 
@@ -135,6 +149,9 @@ int GpioFs::read(const std::string& path, std::uint64_t handle, std::string& con
     const Line& line = exported_[linePath.gpio];
     if (line.generation != handle) {
         return ENODEV;  // the attribute went away with an unexport
+    }
+    if (const int fault = faultOf(linePath, GpioFault::Operation::read)) {
+        return fault;
     }
     if (linePath.file == "direction") {
         content = line.output ? "out\n" : "in\n";
@@ -172,7 +189,10 @@ int GpioFs::writeLocked(const std::string& path, std::uint64_t handle, const std
     if (line.generation != handle) {
         return ENODEV;
     }
-    return writeAttribute(line, linePath.gpio, linePath.file, data);
+    if (const int fault = faultOf(linePath, GpioFault::Operation::write)) {
+        return fault;
+    }
+    return writeAttribute(line, linePath.file, data);
 }
 
 int GpioFs::exportLine(const std::string& data) {
@@ -207,8 +227,7 @@ int GpioFs::unexportLine(const std::string& data) {
     return 0;
 }
 
-int GpioFs::writeAttribute(Line& line, unsigned gpio, const std::string& file,
-                           const std::string& data) {
+int GpioFs::writeAttribute(Line& line, const std::string& file, const std::string& data) {
     if (file == "direction") {
         if (line.exportedByWrite &&
             Clock::now() - line.exportedAt < options_.directionDeniedAfterExport) {
@@ -234,10 +253,6 @@ int GpioFs::writeAttribute(Line& line, unsigned gpio, const std::string& file,
         long value = 0;
         if (!parseKernelLong(data, value)) {
             return EINVAL;
-        }
-        const auto scripted = options_.valueErrors.find(gpio);
-        if (scripted != options_.valueErrors.end()) {
-            return scripted->second;
         }
         line.value = value != 0 ? 1 : 0;
         return 0;

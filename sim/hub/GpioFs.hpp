@@ -12,6 +12,16 @@
 
 namespace bw_sim {
 
+// A file operation on a line's attribute (direction, value or edge) that fails.
+struct GpioFault {
+    enum class Operation { open, read, write };
+
+    unsigned gpio = 0;
+    std::string file;
+    Operation operation = Operation::write;
+    int error = 0;
+};
+
 struct GpioOptions {
     struct Exported {
         bool output = false;
@@ -25,8 +35,9 @@ struct GpioOptions {
     std::chrono::milliseconds directionDeniedAfterExport{0};
     // Exports of these lines fail with the given errno.
     std::map<unsigned, int> exportErrors;
-    // Value writes to these lines fail with the given errno.
-    std::map<unsigned, int> valueErrors;
+    // Operations that fail with their errno (and change nothing) while the line is
+    // exported.
+    std::vector<GpioFault> faults;
     // Lines exported before the program starts.
     std::map<unsigned, Exported> exported;
 };
@@ -82,10 +93,11 @@ class GpioFs : public VirtualFiles {
     };
 
     bool parseLinePath(const std::string& path, LinePath& out) const;
+    int faultOf(const LinePath& linePath, GpioFault::Operation operation) const;
     int writeLocked(const std::string& path, std::uint64_t handle, const std::string& data);
     int exportLine(const std::string& data);
     int unexportLine(const std::string& data);
-    int writeAttribute(Line& line, unsigned gpio, const std::string& file, const std::string& data);
+    int writeAttribute(Line& line, const std::string& file, const std::string& data);
 
     const GpioOptions options_;
     const Clock::time_point origin_;

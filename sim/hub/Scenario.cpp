@@ -104,7 +104,11 @@ Scenario& Scenario::exportFails(unsigned gpio, int error) {
 }
 
 Scenario& Scenario::valueWriteFails(unsigned gpio, int error) {
-    gpio_.valueErrors[gpio] = error;
+    return gpioFault({gpio, "value", GpioFault::Operation::write, error});
+}
+
+Scenario& Scenario::gpioFault(const GpioFault& fault) {
+    gpio_.faults.push_back(fault);
     return *this;
 }
 

@@ -169,6 +169,8 @@ class Scenario {
     Scenario& directionDeniedAfterExport(std::chrono::milliseconds window);
     Scenario& exportFails(unsigned gpio, int error);
     Scenario& valueWriteFails(unsigned gpio, int error);
+    // Any open, read or write of a line's direction, value or edge file.
+    Scenario& gpioFault(const GpioFault& fault);
     Scenario& exported(unsigned gpio, bool output, int value);
     Scenario& rtc(const RtcClock& clock);
     Scenario& rtcRegistration(const RtcRegistration& registration);

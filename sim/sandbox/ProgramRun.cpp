@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -254,6 +255,7 @@ std::vector<int> ProgramRun::openDescriptors() const {
         }
     }
     ::closedir(dir);
+    std::sort(fds.begin(), fds.end());
     return fds;
 }
 

@@ -41,7 +41,7 @@ class ProgramRun {
     bool exited() const { return exited_; }
     int waitStatus() const { return status_; }
 
-    // The descriptor numbers the program has open now (from /proc/PID/fd).
+    // The descriptor numbers the program has open now, in order (from /proc/PID/fd).
     std::vector<int> openDescriptors() const;
 
     const std::string& out() const { return out_; }

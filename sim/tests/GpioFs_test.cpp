@@ -229,10 +229,14 @@ TEST_F(Gpio, DirectionIsDeniedForAWhileAfterAnExport) {
     });
 }
 
-TEST_F(Gpio, ScriptedFailuresOfExportAndValue) {
+TEST_F(Gpio, ScriptedFailuresOfExportAndOfTheLineFiles) {
+    using Operation = bw_sim::GpioFault::Operation;
     GpioOptions options;
     options.exportErrors[12] = EIO;
-    options.valueErrors[13] = EIO;
+    options.faults = {{13, "value", Operation::write, EIO},
+                      {13, "edge", Operation::open, EACCES},
+                      {14, "direction", Operation::read, EIO},
+                      {14, "direction", Operation::write, ENOSPC}};
     withGpio(options, [](GpioFs& gpio) {
         EXPECT_EQ(EIO, writeTo(kGpio + "/export", "12"));
         EXPECT_FALSE(exists(kGpio + "/gpio12"));
@@ -240,6 +244,12 @@ TEST_F(Gpio, ScriptedFailuresOfExportAndValue) {
         ASSERT_EQ(0, writeTo(kGpio + "/gpio13/direction", "out"));
         EXPECT_EQ(EIO, writeTo(kGpio + "/gpio13/value", "1"));
         EXPECT_EQ(0, gpio.line(13).value);
+        EXPECT_EQ(EACCES, writeTo(kGpio + "/gpio13/edge", "both"));
+        EXPECT_EQ("0\n", readFrom(kGpio + "/gpio13/value"));
+        ASSERT_EQ(0, writeTo(kGpio + "/export", "14"));
+        EXPECT_EQ("<read: 5>", readFrom(kGpio + "/gpio14/direction"));
+        EXPECT_EQ(ENOSPC, writeTo(kGpio + "/gpio14/direction", "out"));
+        EXPECT_EQ("in", gpio.line(14).direction);
     });
 }
 
