@@ -266,6 +266,17 @@ std::vector<std::string>& writableRoots() {
     return roots;
 }
 
+// mkdir -p in a place known to be writable.
+bool makeTree(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        if (::mkdir(path.substr(0, slash).c_str(), 0755) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
 std::string enterNamespace() {
     const uid_t uid = ::geteuid();
     const gid_t gid = ::getegid();
@@ -286,8 +297,22 @@ std::string enterNamespace() {
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         return systemError("making / private");
     }
+    // The programs under test live in the build tree; one made under /tmp (a fresh clone
+    // there) must stay reachable below the private /tmp.
+    const std::string buildRoot = BW_BUILD_ROOT;
+    const bool buildInTmp = buildRoot.compare(0, 5, "/tmp/") == 0;
+    const int oldTmp = buildInTmp ? ::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
     if (::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
         return systemError("mounting tmpfs on /tmp");
+    }
+    if (oldTmp >= 0) {
+        const std::string source = "/proc/self/fd/" + std::to_string(oldTmp) + buildRoot.substr(4);
+        const bool kept = makeTree(buildRoot) && ::mount(source.c_str(), buildRoot.c_str(), nullptr,
+                                                         MS_BIND | MS_REC, nullptr) == 0;
+        ::close(oldTmp);
+        if (!kept) {
+            return systemError("keeping the build tree " + buildRoot);
+        }
     }
     if (::mkdir(kScratchRoot, 0700) != 0) {
         return systemError(std::string("mkdir ") + kScratchRoot);
