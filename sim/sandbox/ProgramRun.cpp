@@ -5,14 +5,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <stdexcept>
 
@@ -35,9 +38,66 @@ void closeFd(int& fd) {
     }
 }
 
+void closeAllFrom(int first) {
+#ifdef SYS_close_range
+    if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0U, 0U) == 0) {
+        return;
+    }
+#endif
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    for (int fd = first; fd < (limit > 0 ? limit : 1024); ++fd) {
+        ::close(fd);
+    }
+}
+
+// Gives the child standard input from /dev/null and the two pipes, and nothing else, as a
+// service manager would; it is killed if its starter goes away.
+void prepareChild(pid_t starter, int outFd, int errFd) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != starter) {
+        ::raise(SIGKILL);  // the starter went before the signal was asked for
+    }
+    const int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (nullFd < 0 || ::dup2(nullFd, 0) < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0) {
+        ::_exit(126);
+    }
+    closeAllFrom(3);
+}
+
 }  // namespace
 
 ProgramRun::ProgramRun(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    start([&args] {
+        char* noEnvironment[] = {nullptr};
+        ::execve(args[0], args.data(), noEnvironment);
+        std::fprintf(stderr, "execve %s: %s\n", args[0], std::strerror(errno));
+        ::_exit(127);
+    });
+}
+
+ProgramRun::ProgramRun(const std::function<void()>& body) {
+    start([&body] {
+        int status = 0;
+        try {
+            body();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "exception: %s\n", e.what());
+            status = 1;
+        } catch (...) {
+            std::fprintf(stderr, "unknown exception\n");
+            status = 1;
+        }
+        std::fflush(nullptr);
+        ::_exit(status);
+    });
+}
+
+void ProgramRun::start(const std::function<void()>& child) {
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -48,23 +108,12 @@ ProgramRun::ProgramRun(const std::vector<std::string>& argv) {
         ::close(outPipe[1]);
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     }
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    char* noEnvironment[] = {nullptr};
-
     std::fflush(nullptr);
+    const pid_t starter = ::getpid();
     pid_ = ::fork();
     if (pid_ == 0) {
-        const int nullFd = ::open("/dev/null", O_RDONLY);
-        if (nullFd < 0 || ::dup2(nullFd, 0) < 0 || ::dup2(outPipe[1], 1) < 0 ||
-            ::dup2(errPipe[1], 2) < 0) {
-            ::_exit(126);
-        }
-        ::execve(args[0], args.data(), noEnvironment);
-        std::fprintf(stderr, "execve %s: %s\n", args[0], std::strerror(errno));
+        prepareChild(starter, outPipe[1], errPipe[1]);
+        child();
         ::_exit(127);
     }
     ::close(outPipe[1]);
@@ -143,14 +192,7 @@ bool ProgramRun::waitUntilPaused(std::chrono::milliseconds limit) {
             return false;
         }
         if (isPaused()) {
-            // Whatever it wrote before blocking is in the pipes by now.
-            while (outFd_ >= 0 || errFd_ >= 0) {
-                const std::size_t before = out_.size() + err_.size();
-                pump(0);
-                if (out_.size() + err_.size() == before) {
-                    break;
-                }
-            }
+            drain();
             return true;
         }
         const int left = msLeft(deadline);
@@ -170,10 +212,21 @@ bool ProgramRun::waitForExit(std::chrono::milliseconds limit) {
         }
         pump(left < 10 ? left : 10);
     }
-    while (outFd_ >= 0 || errFd_ >= 0) {
-        pump(100);
-    }
+    drain();
     return true;
+}
+
+// What the program wrote is all in the pipes once it has ended or blocked. Its pipes may
+// stay open for long after (a command it left running in the background inherited them),
+// so this takes what is there and does not wait for their end.
+void ProgramRun::drain() {
+    while (outFd_ >= 0 || errFd_ >= 0) {
+        const std::size_t before = out_.size() + err_.size();
+        pump(0);
+        if (out_.size() + err_.size() == before) {
+            return;
+        }
+    }
 }
 
 bool ProgramRun::terminate(std::chrono::milliseconds limit) {
@@ -202,6 +255,7 @@ std::vector<int> ProgramRun::openDescriptors() const {
         }
     }
     ::closedir(dir);
+    std::sort(fds.begin(), fds.end());
     return fds;
 }
 

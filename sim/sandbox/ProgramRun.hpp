@@ -1,11 +1,13 @@
 // Starts a program with no arguments beyond its own and no environment, as the service
-// manager does, and watches it: output captured separately and exactly, the moment it
+// manager does (only standard input, output and error open; it dies with its starter),
+// and watches it: output captured separately and exactly, the moment it
 // blocks in pause(), its open descriptors, and its end by SIGTERM.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,10 @@ class ProgramRun {
     // Starts argv[0] with argv and an empty environment. Throws std::runtime_error when the
     // process cannot be made.
     explicit ProgramRun(const std::vector<std::string>& argv);
+    // Runs `body` in a forked child set up the same way, as if it were a program; the child
+    // exits with 0 when the body returns and 1 when it throws. Assertions made there reach
+    // no test: the body tells what it saw through its output and exit.
+    explicit ProgramRun(const std::function<void()>& body);
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
     // Kills and reaps the program if it is still there.
@@ -35,15 +41,19 @@ class ProgramRun {
     bool exited() const { return exited_; }
     int waitStatus() const { return status_; }
 
-    // The descriptor numbers the program has open now (from /proc/PID/fd).
+    // The descriptor numbers the program has open now, in order (from /proc/PID/fd).
     std::vector<int> openDescriptors() const;
 
     const std::string& out() const { return out_; }
     const std::string& err() const { return err_; }
 
   private:
+    // Forks with the output pipes in place; in the child, `child` takes over and never
+    // returns.
+    void start(const std::function<void()>& child);
     // Reads what is available within `waitMs`; closes a pipe at its end.
     void pump(int waitMs);
+    void drain();
     bool reap(bool block);
     bool isPaused() const;
 

@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -167,7 +168,22 @@ using Setup = std::string (*)();
     ::_exit(0);
 }
 
+// Waits, within a bound, for every process of the killed group `group` that was orphaned
+// and so became a child of this process.
+void reapGroup(pid_t group) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    // A killed grandchild comes to this process only once its own parent is gone, so
+    // the group is watched until it is empty, not until this process has no child in it.
+    while (::kill(-group, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(-group, nullptr, WNOHANG) <= 0) {
+            ::usleep(1000);
+        }
+    }
+}
+
 void runChild(Setup setup, const std::function<void()>& body, std::chrono::milliseconds limit) {
+    // Orphans of the sandbox's processes must come here, not to init, to be reaped.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         ADD_FAILURE() << systemError("sandbox: pipe");
@@ -227,8 +243,10 @@ void runChild(Setup setup, const std::function<void()>& body, std::chrono::milli
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    // Anything the body left running in its process group goes with it.
+    // Anything the body left running in its process group goes with it, and is reaped here
+    // (orphans come to this process, see runChild) so that not even a zombie stays.
     ::kill(-pid, SIGKILL);
+    reapGroup(pid);
 
     for (const Failure& failure : parseFailures(wire)) {
         GTEST_MESSAGE_AT_(failure.file.empty() ? "(sandbox)" : failure.file.c_str(), failure.line,
@@ -242,6 +260,11 @@ void runChild(Setup setup, const std::function<void()>& body, std::chrono::milli
     } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         ADD_FAILURE() << "sandbox: child exited with status " << WEXITSTATUS(status);
     }
+}
+
+bool& sandboxed() {
+    static bool inside = false;
+    return inside;
 }
 
 std::vector<std::string>& writableRoots() {
@@ -295,6 +318,7 @@ std::string enterNamespace() {
     scratchRoot() = "/proc/self/fd/" + std::to_string(scratch);
     writableRoots().clear();
     // Scratch files of the test body land in /tmp: they must never reach the host's.
+    sandboxed() = true;
     try {
         overlay("/tmp");
     } catch (const std::exception& e) {
@@ -400,6 +424,10 @@ const std::string& sandboxUnavailableReason() {
     return reason;
 }
 
+bool insideSandbox() {
+    return sandboxed();
+}
+
 std::string enterSandbox() {
     return enterNamespace();
 }
@@ -433,9 +461,10 @@ void makeDirectory(const std::string& directory) {
 }
 
 void freshDirectory(const std::string& directory, mode_t mode) {
-    // An existing directory is covered as it is; only a missing one needs a writable parent.
+    // An existing directory needs no overlay first: the tmpfs hides it all the same, and
+    // some (sysfs, for one) cannot be an overlay's lower layer.
     struct stat st {};
-    if (::stat(directory.c_str(), &st) != 0) {
+    if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         makeDirectory(directory);
     }
     char options[32];

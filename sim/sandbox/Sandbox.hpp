@@ -50,6 +50,10 @@ void runUnprivileged(const std::function<void()>& body,
 // user namespace when not root). Empty on success, else why.
 std::string enterSandbox();
 
+// True in a process that entered a sandbox (the child of runInSandbox, or after
+// enterSandbox): only there may the real system's paths be covered.
+bool insideSandbox();
+
 // Inside a sandbox only.
 namespace sandbox {
 

@@ -1,17 +1,19 @@
-// Runs bw-selftest, unmodified, in a private sandbox that stands in for a hub, shows what it
-// prints, and ends it with SIGTERM once it waits for termination.
+// Runs bw-selftest, unmodified, in a simulated hub (by default a first boot of a hub on
+// which everything works), shows what it prints, ends it with SIGTERM once it waits for
+// termination, and tells what it did to the hub.
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 
-#include "sandbox/ProgramRun.hpp"
-#include "sandbox/Sandbox.hpp"
+#include "hub/Hub.hpp"
+#include "hub/Summary.hpp"
 
 namespace {
+
+// A run that takes longer has hung: the longest passing run waits far less.
+constexpr std::chrono::minutes kRunLimit{10};
 
 void usage(const char* self) {
     std::cerr << "usage: " << self << " [--model ID | --no-model-file] PATH-TO-bw-selftest\n";
@@ -40,28 +42,37 @@ int main(int argc, char** argv) {
         usage(argv[0]);
         return 2;
     }
+    const std::string unavailable = bw_sim::hubUnavailableReason();
+    if (!unavailable.empty()) {
+        std::cerr << "bw-hub: cannot simulate a hub here: " << unavailable << "\n";
+        return 1;
+    }
     const std::string error = bw_sim::enterSandbox();
     if (!error.empty()) {
         std::cerr << "bw-hub: cannot make the sandbox: " << error << "\n";
         return 1;
     }
     try {
-        bw_sim::sandbox::freshDirectory("/usr/local/share/brambleway");
+        bw_sim::Scenario scenario;
         if (withModelFile) {
-            bw_sim::sandbox::writeFile("/usr/local/share/brambleway/corenode.model", model + "\n");
+            scenario.model(model);
+        } else {
+            scenario.noModelFile();
         }
+        bw_sim::Hub hub(scenario);
         std::cout << "bw-hub: model file: " << (withModelFile ? "\"" + model + "\"" : "none")
                   << "\n--- bw-selftest standard output ---" << std::endl;
-        bw_sim::ProgramRun run({program});
-        const bool paused = run.waitUntilPaused(std::chrono::minutes(10));
+        bw_sim::ProgramRun& run = hub.start(program);
+        const bool paused = run.waitUntilPaused(kRunLimit);
         std::cout << run.out();
         std::cout << "--- bw-selftest standard error ---\n" << run.err();
+        const bool ended = paused && run.terminate();
+        std::cout << "--- the hub afterwards ---\n" << bw_sim::summarize(hub);
         if (!paused) {
             std::cout << "--- bw-selftest ended or hung before waiting for termination ---"
                       << std::endl;
             return 1;
         }
-        const bool ended = run.terminate();
         std::cout << "--- bw-selftest waited for termination; SIGTERM "
                   << (ended ? "ended it" : "did NOT end it") << " ---" << std::endl;
         return ended ? 0 : 1;
