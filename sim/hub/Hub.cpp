@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "fakes/Paths.hpp"
+#include "hub/EnOceanModule.hpp"
 #include "hub/FuseMount.hpp"
 #include "hub/HubPaths.hpp"
 #include "hub/Scheduler.hpp"
@@ -60,6 +61,9 @@ Hub::Hub(const Scenario& scenario) : origin_(Clock::now()), scenario_(scenario) 
     layOutFiles(scenario_);
     installFakes(scenario_);
     initialFiles_ = takeSnapshot(watchedDirectories());
+    if (scenario_.enoceanModule_) {
+        devices_.push_back(std::make_unique<EnOceanModule>(*scenario_.enoceanModule_));
+    }
     for (const HubDeviceFactory& factory : scenario_.devices_) {
         devices_.push_back(factory(*this));
     }

@@ -173,6 +173,16 @@ Scenario& Scenario::missingProgram(const std::string& name) {
     return *this;
 }
 
+Scenario& Scenario::enoceanModule(const uart::Scenario& module) {
+    enoceanModule_ = module;
+    return *this;
+}
+
+Scenario& Scenario::noEnOceanModule() {
+    enoceanModule_.reset();
+    return *this;
+}
+
 Scenario& Scenario::device(HubDeviceFactory factory) {
     devices_.push_back(std::move(factory));
     return *this;

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "fakes/FakeRules.hpp"
 #include "fakes/Outcome.hpp"
 #include "hub/GpioFs.hpp"
+#include "uart/Module.hpp"
 
 namespace bw_sim {
 
@@ -191,6 +193,11 @@ class Scenario {
     // Not installed at all: the shell answers "not found" (status 127).
     Scenario& missingProgram(const std::string& program);
 
+    // --- The EnOcean module on its UART (by default at /dev/ttyAMA0, answering everything
+    // with RET_OK); see uart/Module.hpp for its faults. Reached with hub.device<EnOceanModule>().
+    Scenario& enoceanModule(const uart::Scenario& module);
+    Scenario& noEnOceanModule();
+
     // --- More hardware (see HubDevice)
     Scenario& device(HubDeviceFactory factory);
 
@@ -226,6 +233,7 @@ class Scenario {
     FakeRules rules_;
     std::set<std::string> missingPrograms_;
 
+    std::optional<uart::Scenario> enoceanModule_ = uart::Scenario();
     std::vector<HubDeviceFactory> devices_;
 };
 

@@ -4,14 +4,17 @@
 #include <fcntl.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <thread>
 
 #include "HubTestSupport.hpp"
+#include "hub/EnOceanModule.hpp"
 #include "hub/Summary.hpp"
 
 namespace {
@@ -59,10 +62,49 @@ TEST_F(HubTest, DefaultIsAFirstBootOfAPrism1v1WithEverythingInPlace) {
             EXPECT_TRUE(exists("/sys/class/gpio/export"));
             EXPECT_TRUE(exists("/dev/brambleway/Z-Wave"));
             EXPECT_TRUE(exists("/dev/brambleway/Zigbee"));
-            EXPECT_FALSE(exists("/dev/ttyAMA0"));
+            EXPECT_TRUE(exists("/dev/ttyAMA0"));
+            EXPECT_FALSE(exists("/dev/ttyUSB0"));
             EXPECT_EQ(bw_sim::LedState{}, hub.leds());
             EXPECT_TRUE(hub.commands().empty());
             EXPECT_TRUE(hub.fileChanges().empty());
+        },
+        kLimit);
+}
+
+TEST_F(HubTest, EnOceanModuleAnswersOnItsUartOrIsAbsent) {
+    bw_sim::runInHub(
+        Scenario(),
+        [](Hub& hub) {
+            auto* module = hub.device<bw_sim::EnOceanModule>();
+            ASSERT_NE(nullptr, module);
+            const int fd = ::open("/dev/ttyAMA0", O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            const std::uint8_t request[] = {0x55, 0x00, 0x01, 0x00, 0x05, 0x70, 0x08, 0x38};
+            ASSERT_EQ(8, ::write(fd, request, sizeof request));
+            // RESPONSE: RET_OK, base ID FF 9A 43 00, 10 changes left.
+            const std::uint8_t expected[] = {0x55, 0x00, 0x05, 0x01, 0x02, 0xDB, 0x00,
+                                             0xFF, 0x9A, 0x43, 0x00, 0x0A, 0xFE};
+            std::uint8_t got[sizeof expected] = {};
+            std::size_t have = 0;
+            for (int i = 0; i < 200 && have < sizeof expected; ++i) {
+                pollfd pfd{fd, POLLIN, 0};
+                if (::poll(&pfd, 1, 10) == 1) {
+                    const ssize_t n = ::read(fd, got + have, sizeof got - have);
+                    ASSERT_GT(n, 0);
+                    have += static_cast<std::size_t>(n);
+                }
+            }
+            ::close(fd);
+            ASSERT_EQ(sizeof expected, have);
+            EXPECT_EQ(0, std::memcmp(expected, got, sizeof expected));
+            ASSERT_EQ(1U, module->module().received().size());
+        },
+        kLimit);
+    bw_sim::runInHub(
+        Scenario().noEnOceanModule(),
+        [](Hub& hub) {
+            EXPECT_EQ(nullptr, hub.device<bw_sim::EnOceanModule>());
+            EXPECT_FALSE(exists("/dev/ttyAMA0"));
         },
         kLimit);
 }
