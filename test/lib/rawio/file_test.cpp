@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include "lib/rawio/RawIO.hpp"
 #include "lib/rawio/with_exception.hpp"
 #include "sandbox/Sandbox.hpp"
+#include "support/Syscalls.hpp"
 
 namespace RawIO {
 namespace {
@@ -174,6 +176,25 @@ TEST_F(WholeFile, WriteFailuresThrowWithErrno) {
             EXPECT_EQ(ENOENT, e.errorNumber);
         }
     });
+}
+
+TEST_F(WholeFile, AWriteThatTakesNothingRaisesInsteadOfSpinning) {
+    bw_sim::runInSandbox(
+        [] {
+            // The file will get the lowest free descriptor: make that one's writes take nothing.
+            const int next = ::open("/dev/null", O_RDONLY);
+            ASSERT_GE(next, 0);
+            ::close(next);
+            ASSERT_TRUE(bw_test::forceSyscallResult(SYS_write, next, 0));
+            try {
+                writeWholeFile("/tmp/out", "abc", 3);
+                ADD_FAILURE() << "no exception";
+            } catch (const Exception& e) {
+                EXPECT_STREQ("IO-Error on write()", e.what());
+                EXPECT_EQ(0, e.errorNumber);
+            }
+        },
+        std::chrono::milliseconds(5000));
 }
 
 TEST(ThrowingWrappers, ReadGivesZeroAtEndOfFileAndThrowsOnError) {
