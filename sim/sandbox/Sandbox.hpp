@@ -5,6 +5,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -30,6 +32,13 @@ const std::string& sandboxUnavailableReason();
             GTEST_SKIP() << "needs root to switch to another uid"; \
         }                                                          \
     } while (0)
+
+// Base of the tests whose bodies run in sandboxes: skipped, with the reason, where none can
+// be made.
+class SandboxTest : public ::testing::Test {
+  protected:
+    void SetUp() override { BW_REQUIRE_SANDBOX(); }
+};
 
 constexpr std::chrono::milliseconds kDefaultChildLimit{60000};
 

@@ -16,10 +16,7 @@ namespace {
 using bw_sim::ProgramRun;
 using std::chrono::milliseconds;
 
-class Runner : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class Runner : public bw_sim::SandboxTest {};
 
 constexpr milliseconds kLimit{20000};
 

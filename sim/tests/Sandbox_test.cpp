@@ -17,10 +17,7 @@ namespace {
 
 namespace sandbox = bw_sim::sandbox;
 
-class Sandbox : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class Sandbox : public bw_sim::SandboxTest {};
 
 TEST_F(Sandbox, FailuresInTheChildReachTheTestWithTheirText) {
     EXPECT_NONFATAL_FAILURE(bw_sim::runInSandbox([] { ADD_FAILURE() << "seen in the child"; }),

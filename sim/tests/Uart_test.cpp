@@ -149,9 +149,8 @@ class Host {
 
 const Bytes kBaseIdResponse = esp3::encode(esp3::response(0, {0xFF, 0x9A, 0x43, 0x00}, {0x0A}));
 
-class UartModule : public ::testing::Test {
+class UartModule : public bw_sim::SandboxTest {
   protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
     static void inHub(const std::function<void()>& body) {
         bw_sim::runInSandbox(
             [&] {

@@ -13,10 +13,7 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kStartLimit{10000};
 
-class Entry : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class Entry : public bw_sim::SandboxTest {};
 
 // Runs the program until it blocks for good and checks what it said and that only
 // SIGTERM ends it.

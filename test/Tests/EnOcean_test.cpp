@@ -63,10 +63,8 @@ Outcome runTest() {
     return outcome;
 }
 
-class EnOceanTest : public ::testing::Test {
+class EnOceanTest : public bw_sim::SandboxTest {
   protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-
     static void inHub(const std::function<void()>& body, milliseconds limit = milliseconds(20000)) {
         bw_sim::runInSandbox(
             [&] {

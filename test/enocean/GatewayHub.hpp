@@ -16,10 +16,8 @@ namespace bw_selftest::gateway_test {
 
 using std::chrono::milliseconds;
 
-class GatewayLink : public ::testing::Test {
+class GatewayLink : public bw_sim::SandboxTest {
   protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-
     // Runs `body` in a sandbox whose /dev has no UART until a test makes one.
     static void inHub(const std::function<void()>& body, milliseconds limit = milliseconds(20000)) {
         bw_sim::runInSandbox(

@@ -25,10 +25,7 @@ std::chrono::milliseconds since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
 }
 
-class WaitForFile : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class WaitForFile : public bw_sim::SandboxTest {};
 
 TEST_F(WaitForFile, AnExistingEntryEndsInOkAtOnce) {
     bw_sim::runInSandbox([] {

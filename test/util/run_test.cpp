@@ -57,10 +57,7 @@ TEST(RunCommand, FailsForAnyStatusButANormalExitWithZero) {
     EXPECT_NE(std::string::npos, printed.err.find("bw-no-such-command"));
 }
 
-class Narration : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class Narration : public bw_sim::SandboxTest {};
 
 // Each run appends a line to /tmp/runs, so the runs can be counted.
 constexpr const char* kAlwaysFails = "echo run >> /tmp/runs; exit 1";

@@ -13,10 +13,8 @@ namespace sandbox = bw_sim::sandbox;
 constexpr const char* kModelDirectory = "/usr/local/share/brambleway";
 
 // Each case gets a fresh, empty model directory in a new sandbox.
-class ModelFile : public ::testing::Test {
+class ModelFile : public bw_sim::SandboxTest {
   protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-
     static void withModelFile(const std::string& content, const std::string& expectedId) {
         bw_sim::runInSandbox([&] {
             sandbox::freshDirectory(kModelDirectory);
@@ -81,10 +79,8 @@ TEST(ReadFirstLine, LeavesTheOutputAloneOnFailure) {
     EXPECT_EQ("kept", line);
 }
 
-class BoardRevision : public ::testing::Test {
+class BoardRevision : public bw_sim::SandboxTest {
   protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-
     static void withCpuinfo(const std::string& content, const std::string& expected) {
         bw_sim::runInSandbox([&] {
             sandbox::writeFile("/tmp/cpuinfo", content);

@@ -119,10 +119,7 @@ TEST(JoinPath, AddsOneSlashWhereNeeded) {
 }
 
 // The file operations run in a sandbox so that their paths are private to the test.
-class FileOperations : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class FileOperations : public bw_sim::SandboxTest {};
 
 TEST_F(FileOperations, ReadFileReturnsAtMostTheMaximum) {
     bw_sim::runInSandbox([] {

@@ -83,10 +83,8 @@ class Busybody {
     std::thread thread;
 };
 
-class FileAwait : public ::testing::Test {
+class FileAwait : public bw_sim::SandboxTest {
   protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-
     // Runs `body` in the sandbox with an empty /tmp/dev.
     static void inSandbox(const std::function<void()>& body) {
         bw_sim::runInSandbox(

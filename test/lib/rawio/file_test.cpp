@@ -99,10 +99,7 @@ TEST(ReadWholeFile, AssemblesShortReadsFromAPipe) {
     EXPECT_EQ(buffer, view.data());
 }
 
-class WholeFile : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class WholeFile : public bw_sim::SandboxTest {};
 
 TEST_F(WholeFile, ReadsAFileOfExactlyTheCapacity) {
     bw_sim::runInSandbox([] {

@@ -176,10 +176,7 @@ TEST(DiscardInput, DropsEverythingPending) {
     EXPECT_EQ(Result::OK, discardInput(pipe.readEnd.get()));
 }
 
-class DiscardInputAtEnd : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class DiscardInputAtEnd : public bw_sim::SandboxTest {};
 
 // Run in a child with a limit: were end of file not noticed, it would never return.
 TEST_F(DiscardInputAtEnd, ReturnsAtEndOfFile) {

@@ -158,10 +158,7 @@ TEST(WriteExactly, WritesEverything) {
     EXPECT_EQ("abcdef", std::string(got, 6));
 }
 
-class NoProgress : public ::testing::Test {
-  protected:
-    void SetUp() override { BW_REQUIRE_SANDBOX(); }
-};
+class NoProgress : public bw_sim::SandboxTest {};
 
 // In children with a limit: a loop that made no progress would never end.
 TEST_F(NoProgress, ReadExactlyIsFalseAtEndOfFile) {
