@@ -6,18 +6,24 @@
 namespace bw_selftest {
 
 namespace {
-std::uint64_t lastReading = 0;
+
+// From one reading to a later one.
+std::uint64_t between(std::uint64_t from, std::uint64_t to) {
+    if (from == MilliClock::kUnreadable || to == MilliClock::kUnreadable) {
+        return MilliClock::kUnreadable;
+    }
+    return to > from ? to - from : 0;
 }
+
+}  // namespace
 
 std::uint64_t MilliClock::now() {
     timespec ts{};
     if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) {
-        return lastReading;
+        return kUnreadable;
     }
-    const std::uint64_t reading = static_cast<std::uint64_t>(ts.tv_sec) * 1000U +
-                                  static_cast<std::uint64_t>(ts.tv_nsec) / 1000000U;
-    lastReading = reading;
-    return reading;
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000U +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000U;
 }
 
 MilliClock::MilliClock() : start(now()), lapStart(start) {}
@@ -27,20 +33,17 @@ void MilliClock::restart() {
     lapStart = start;
 }
 
-// A reading below the start (only after a clock failure) counts as no time passed.
 std::uint64_t MilliClock::elapsed() const {
-    const std::uint64_t t = now();
-    return t > start ? t - start : 0;
+    return between(start, now());
 }
 
 std::uint64_t MilliClock::lapElapsed() const {
-    const std::uint64_t t = now();
-    return t > lapStart ? t - lapStart : 0;
+    return between(lapStart, now());
 }
 
 std::uint64_t MilliClock::lap() {
     const std::uint64_t t = now();
-    const std::uint64_t lapTime = t > lapStart ? t - lapStart : 0;
+    const std::uint64_t lapTime = between(lapStart, t);
     lapStart = t;
     return lapTime;
 }
