@@ -194,6 +194,24 @@ TEST_F(WholeFile, AWriteThatTakesNothingRaisesInsteadOfSpinning) {
         std::chrono::milliseconds(5000));
 }
 
+TEST_F(WholeFile, AFailedCloseRaisesWithItsErrno) {
+    bw_sim::runInSandbox(
+        [] {
+            const int next = ::open("/dev/null", O_RDONLY);
+            ASSERT_GE(next, 0);
+            ::close(next);
+            ASSERT_TRUE(bw_test::forceSyscallResult(SYS_close, next, EIO));
+            try {
+                writeWholeFile("/tmp/out", "abc", 3);
+                ADD_FAILURE() << "no exception";
+            } catch (const Exception& e) {
+                EXPECT_STREQ("IO-Error on close()", e.what());
+                EXPECT_EQ(EIO, e.errorNumber);
+            }
+        },
+        std::chrono::milliseconds(5000));
+}
+
 TEST(ThrowingWrappers, ReadGivesZeroAtEndOfFileAndThrowsOnError) {
     int fds[2];
     ASSERT_EQ(0, ::pipe(fds));
