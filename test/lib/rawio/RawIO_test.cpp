@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <limits>
 
 #include "lib/rawio/Exception.hpp"
 #include "sandbox/Sandbox.hpp"
@@ -142,6 +143,17 @@ TEST_F(FileOperations, ReadFileLeavesTheOutputAloneOnFailure) {
         EXPECT_EQ("kept", out);
         ASSERT_EQ(0, ::mkdir("/tmp/dir", 0755));
         EXPECT_EQ(Result::ReadFailed, readFile("/tmp/dir", out, 32));
+        EXPECT_EQ("kept", out);
+    });
+}
+
+TEST_F(FileOperations, ReadFileOpensBeforeItAllocates) {
+    bw_sim::runInSandbox([] {
+        bw_sim::sandbox::writeFile("/tmp/ten", "0123456789");
+        std::string out = "kept";
+        const std::size_t tooMuch = std::numeric_limits<std::size_t>::max();
+        EXPECT_EQ(Result::DoesNotExist, readFile("/tmp/missing", out, tooMuch));
+        EXPECT_EQ(Result::OutOfMemory, readFile("/tmp/ten", out, tooMuch));
         EXPECT_EQ("kept", out);
     });
 }
