@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "lib/rawio/Exception.hpp"
@@ -22,6 +23,17 @@ namespace {
 
 bool isOpen(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;
+}
+
+// Whether `body` makes a close call; run in a child watched at its system calls.
+bool callsClose(const std::function<void()>& body) {
+    return bw_test::runTrapped(
+               [&] {
+                   body();
+                   return 0;
+               },
+               {SYS_close})
+        .trapped;
 }
 
 TEST(FileDescriptor, ClosesWhatItOwnsAndNothingElse) {
@@ -45,6 +57,13 @@ TEST(FileDescriptor, ClosesWhatItOwnsAndNothingElse) {
     const FileDescriptor empty;
     EXPECT_EQ(-1, empty.get());
     EXPECT_FALSE(empty.isValid());
+}
+
+TEST(FileDescriptor, AnEmptyOwnerClosesNothingAndDescriptorZeroIsOwned) {
+    EXPECT_FALSE(callsClose([] { const FileDescriptor owner; }));
+    EXPECT_FALSE(callsClose([] { const FileDescriptor owner(-1); }));
+    EXPECT_FALSE(callsClose([] { const FileDescriptor owner(-7); }));
+    EXPECT_TRUE(callsClose([] { const FileDescriptor owner(0); }));
 }
 
 TEST(FileDescriptor, MoveAssignmentClosesTheOldDescriptorWithTheSource) {
