@@ -1,11 +1,13 @@
 // The narrated commands and file checks, byte for byte.
 #include "util/run.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -177,6 +179,37 @@ TEST_F(Narration, RemoveIfPresentCountsAnAbsentFileAsRemoved) {
         EXPECT_TRUE(second);
         EXPECT_NE(0, ::access("/tmp/marker", F_OK));
         EXPECT_EQ("Removing /tmp/marker: OK\nRemoving /tmp/marker: Does not exist\n", printed.out);
+    });
+}
+
+// The narrated line must reach the log when the call returns, not when the buffer fills:
+// the entry prints the marker's line and then waits, maybe for ever.
+TEST_F(Narration, CheckAndRemoveLinesAreOutWhenTheCallReturns) {
+    bw_sim::runInSandbox([] {
+        int fds[2];
+        ASSERT_EQ(0, ::pipe2(fds, O_NONBLOCK | O_CLOEXEC));
+        const int savedOut = ::dup(1);
+        std::fflush(stdout);
+        ASSERT_EQ(0, std::setvbuf(stdout, nullptr, _IOFBF, 4096));
+        ::dup2(fds[1], 1);
+        const auto pending = [&] {
+            char buffer[256];
+            const ssize_t count = ::read(fds[0], buffer, sizeof buffer);
+            return std::string(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+        };
+        (void)checkExists("/tmp/marker");
+        const std::string checked = pending();
+        (void)checkAbsent("/tmp/marker");
+        const std::string checkedAbsent = pending();
+        (void)removeIfPresent("/tmp/marker");
+        const std::string removed = pending();
+        ::dup2(savedOut, 1);
+        ::close(savedOut);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        EXPECT_EQ("Checking /tmp/marker: Does not exist\n", checked);
+        EXPECT_EQ("Checking /tmp/marker: Does not exist\n", checkedAbsent);
+        EXPECT_EQ("Removing /tmp/marker: Does not exist\n", removed);
     });
 }
 
