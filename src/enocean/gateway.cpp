@@ -46,7 +46,7 @@ bool configureSerial(int fd, const char* path) {
 
 // The configured descriptor, or -1 after reporting why not.
 int openDevice(const char* path) {
-    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         const int error = errno;
         std::cerr << "EnOcean: An error occurred while opening gateway device " << path << ": "
