@@ -143,9 +143,6 @@ bool Gateway::sendNoWait(const Packet& packet) {
 }
 
 std::uint32_t Gateway::readToBuffer() {
-    if (fd < 0) {
-        return 0;
-    }
     return receiver.fill([this](std::uint8_t* destination, std::uint32_t room) -> std::uint32_t {
         const ssize_t count = ::read(fd, destination, room);
         if (count >= 0) {
