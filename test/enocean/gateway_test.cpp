@@ -114,9 +114,10 @@ TEST_F(GatewayLink, ExplicitProbeRestartsTheRetryClock) {
 
         ::usleep(200000);  // past the delay since construction, not since the last probe
         seen = capture([&] { EXPECT_FALSE(gateway->openGateway(true)); });
-        if (millisecondsSince(probed) < 400) {
-            EXPECT_EQ("", seen.err);
+        if (millisecondsSince(probed) >= 400) {
+            return;  // too slow a machine to tell the two clocks apart
         }
+        EXPECT_EQ("", seen.err);
         ::usleep(250000);
         seen = capture([&] { EXPECT_FALSE(gateway->openGateway(true)); });
         EXPECT_EQ(noDevicesLine(120000), seen.err);
