@@ -117,7 +117,9 @@ void Module::loop() {
         }
         pollfd fds[2] = {{terminal_.master(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         if (timeout == 0) {
+            // Due now: wait until the line takes more, not in a busy loop while it is full.
             fds[0].events |= POLLOUT;
+            timeout = -1;
         }
         if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
             return;

@@ -10,11 +10,12 @@ class Test {
     explicit Test(CStringLiteralView name) : name_(name) {}
     Test(const Test&) = delete;
     Test& operator=(const Test&) = delete;
-    virtual ~Test() = default;
 
     // Narrates on standard output and reports every failure through its result; never
     // throws. Called exactly once per object.
     [[nodiscard]] virtual bool run() = 0;
+    // Declared after run, so that run takes the first slot of every test's virtual table.
+    virtual ~Test() = default;
 
     CStringLiteralView name() const { return name_; }
 

@@ -46,7 +46,7 @@ bool configureSerial(int fd, const char* path) {
 
 // The configured descriptor, or -1 after reporting why not.
 int openDevice(const char* path) {
-    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         const int error = errno;
         std::cerr << "EnOcean: An error occurred while opening gateway device " << path << ": "
@@ -143,9 +143,6 @@ bool Gateway::sendNoWait(const Packet& packet) {
 }
 
 std::uint32_t Gateway::readToBuffer() {
-    if (fd < 0) {
-        return 0;
-    }
     return receiver.fill([this](std::uint8_t* destination, std::uint32_t room) -> std::uint32_t {
         const ssize_t count = ::read(fd, destination, room);
         if (count >= 0) {

@@ -1,12 +1,15 @@
 // Shared pieces of the gateway tests: a sandboxed hub with a fresh /dev, and polling.
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "enocean/gateway.hpp"
 #include "enocean/packet.hpp"
@@ -52,6 +55,26 @@ inline bool pump(Gateway& gateway, const std::function<bool()>& done, millisecon
         }
         ::usleep(1000);
     }
+}
+
+// This process's descriptors that were opened at `path`.
+inline std::vector<int> descriptorsOn(const std::string& path) {
+    std::vector<int> found;
+    DIR* const directory = ::opendir("/proc/self/fd");
+    if (directory == nullptr) {
+        ADD_FAILURE() << "cannot list /proc/self/fd";
+        return found;
+    }
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+        if (length > 0 && path == std::string(target, static_cast<std::size_t>(length))) {
+            found.push_back(std::stoi(entry->d_name));
+        }
+    }
+    ::closedir(directory);
+    return found;
 }
 
 inline long long millisecondsSince(std::chrono::steady_clock::time_point start) {

@@ -1,6 +1,7 @@
 // The gateway's receiver over the pseudo-terminal: long frames, stray sync bytes and long
 // noisy streams.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <random>
 #include <vector>
@@ -136,6 +137,25 @@ TEST_F(GatewayLink, FindsEveryFrameInALongNoisyStream) {
         gateway.receivePackets();
         drain(gateway, found);
         EXPECT_EQ(planted, found);
+    });
+}
+
+double processCpuMilliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// The simulated module must wait for a full line without burning a core: the machines that
+// run these tests are small and shared.
+TEST_F(GatewayLink, SimulatedModuleWaitsIdlyWhileTheLineIsFull) {
+    inHub([] {
+        Module module(Scenario{});
+        module.send(Bytes(200000, 0x11));  // far more than the line holds; nobody reads
+        ::usleep(50000);
+        const double before = processCpuMilliseconds();
+        ::usleep(400000);
+        EXPECT_LT(processCpuMilliseconds() - before, 100.0);
     });
 }
 

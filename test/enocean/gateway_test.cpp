@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "GatewayHub.hpp"
 #include "support/Capture.hpp"
 #include "uart/Module.hpp"
+#include "uart/PseudoTerminal.hpp"
 
 namespace bw_selftest::gateway_test {
 namespace {
@@ -47,10 +49,15 @@ TEST_F(GatewayLink, WithoutADeviceReportsOnceAndStaysClosed) {
             EXPECT_FALSE(gateway->openGateway(true));
             gateway->receivePackets();
             EXPECT_FALSE(gateway->sendNoWait(idBaseRequest()));
-            EXPECT_EQ(0U, gateway->readToBuffer());
         });
         EXPECT_EQ("", seen.err);
         EXPECT_EQ("", seen.out);
+        // A read asked for directly fails like any other.
+        seen = capture([&] { EXPECT_EQ(0U, gateway->readToBuffer()); });
+        EXPECT_EQ(
+            "EnOcean: Gateway::readToBuffer(): IO-Error while reading from gateway-device: Bad "
+            "file descriptor\n",
+            seen.err);
 
         seen = capture([&] { EXPECT_EQ(-1, gateway->sendPacket(idBaseRequest())); });
         EXPECT_EQ("EnOcean: IO-error when sending packet [05 08 ---].\n", seen.out);
@@ -91,6 +98,32 @@ TEST_F(GatewayLink, AutomaticReprobesAreRateLimited) {
         seen = capture([&] { EXPECT_TRUE(gateway->openGateway(false)); });
         EXPECT_EQ("", seen.err);
         EXPECT_EQ(0, gateway->sendPacket(idBaseRequest()));
+    });
+}
+
+TEST_F(GatewayLink, ExplicitProbeRestartsTheRetryClock) {
+    inHub([] {
+        Gateway::RetryDelays delays;
+        delays.first = 400;
+        std::unique_ptr<Gateway> gateway;
+        (void)capture([&] { gateway = std::make_unique<Gateway>(delays); });
+        ::usleep(300000);
+        bw_test::Captured seen = capture([&] { EXPECT_FALSE(gateway->openGateway(false)); });
+        EXPECT_EQ(noDevicesLine(400), seen.err);
+        const auto probed = std::chrono::steady_clock::now();
+
+        ::usleep(200000);  // past the delay since construction, not since the last probe
+        seen = capture([&] { EXPECT_FALSE(gateway->openGateway(true)); });
+        if (millisecondsSince(probed) >= 400) {
+            return;  // too slow a machine to tell the two clocks apart
+        }
+        EXPECT_EQ("", seen.err);
+        ::usleep(250000);
+        seen = capture([&] { EXPECT_FALSE(gateway->openGateway(true)); });
+        EXPECT_EQ(noDevicesLine(120000), seen.err);
+        // From now on an explicit probe tells the longer interval too.
+        seen = capture([&] { EXPECT_FALSE(gateway->openGateway(false)); });
+        EXPECT_EQ(noDevicesLine(120000), seen.err);
     });
 }
 
@@ -149,6 +182,11 @@ TEST_F(GatewayLink, FallsBackToTtyUSB0AndSaysWhyTtyAMA0Failed) {
         EXPECT_TRUE(gateway->isOpen());
         EXPECT_EQ(0, gateway->sendPacket(idBaseRequest()));
         EXPECT_EQ(1U, usb.received().size());
+        // The descriptor of the failed path is gone; the other one goes with the gateway.
+        EXPECT_TRUE(descriptorsOn("/dev/ttyAMA0").empty());
+        EXPECT_EQ(1U, descriptorsOn("/dev/ttyUSB0").size());
+        gateway.reset();
+        EXPECT_TRUE(descriptorsOn("/dev/ttyUSB0").empty());
     });
 }
 
@@ -168,9 +206,30 @@ TEST_F(GatewayLink, ReportsEachPathWhenNoneOpens) {
     });
 }
 
+// What a line may look like before the program takes it: cooked, echoing, 9600 baud.
+void makeLineCooked(const char* path) {
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios settings{};
+    ASSERT_EQ(0, ::tcgetattr(fd, &settings));
+    settings.c_iflag |= static_cast<tcflag_t>(ICRNL | IXON | ISTRIP | BRKINT);
+    settings.c_oflag |= static_cast<tcflag_t>(OPOST | ONLCR);
+    settings.c_lflag |= static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    settings.c_cflag |= static_cast<tcflag_t>(HUPCL | PARENB);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CLOCAL | CREAD | CSIZE);
+    settings.c_cflag |= static_cast<tcflag_t>(CS7);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 5;
+    ::cfsetispeed(&settings, B9600);
+    ::cfsetospeed(&settings, B9600);
+    ASSERT_EQ(0, ::tcsetattr(fd, TCSANOW, &settings));
+    ::close(fd);
+}
+
 TEST_F(GatewayLink, ConfiguresTheLineRawAt57600Baud) {
     inHub([] {
         Module module(Scenario{});
+        makeLineCooked("/dev/ttyAMA0");
         Gateway gateway;
         ASSERT_TRUE(gateway.isOpen());
         const int fd = ::open("/dev/ttyAMA0", O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -180,13 +239,49 @@ TEST_F(GatewayLink, ConfiguresTheLineRawAt57600Baud) {
         ::close(fd);
         EXPECT_EQ(B57600, ::cfgetispeed(&settings));
         EXPECT_EQ(B57600, ::cfgetospeed(&settings));
-        EXPECT_EQ(0U, settings.c_lflag & static_cast<tcflag_t>(ICANON | ECHO | ISIG));
+        EXPECT_EQ(0U, settings.c_iflag & static_cast<tcflag_t>(ICRNL | IXON | ISTRIP | BRKINT));
+        EXPECT_EQ(0U, settings.c_lflag & static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN));
         EXPECT_EQ(0U, settings.c_oflag & static_cast<tcflag_t>(OPOST));
         EXPECT_EQ(0U, settings.c_cflag & static_cast<tcflag_t>(HUPCL | PARENB));
         EXPECT_EQ(static_cast<tcflag_t>(CLOCAL | CREAD | CS8),
                   settings.c_cflag & static_cast<tcflag_t>(CLOCAL | CREAD | CSIZE));
         EXPECT_EQ(0, settings.c_cc[VMIN]);
         EXPECT_EQ(0, settings.c_cc[VTIME]);
+    });
+}
+
+TEST_F(GatewayLink, OpensTheLineNonBlockingAndNeverAsControllingTerminal) {
+    inHub([] {
+        // A bare line and no module thread, since the check forks.
+        bw_sim::uart::PseudoTerminal line;
+        line.bindAt("/dev/ttyAMA0");
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // A session leader without a terminal takes the first one it opens, unless the
+            // open says not to.
+            if (::setsid() < 0) {
+                ::_exit(2);
+            }
+            const Gateway gateway;
+            const std::vector<int> open = descriptorsOn("/dev/ttyAMA0");
+            if (open.size() != 1) {
+                ::_exit(3);
+            }
+            const int flags = ::fcntl(open[0], F_GETFL);
+            if ((flags & O_ACCMODE) != O_RDWR || (flags & O_NONBLOCK) == 0) {
+                ::_exit(4);
+            }
+            if ((::fcntl(open[0], F_GETFD) & FD_CLOEXEC) != 0) {
+                ::_exit(5);
+            }
+            const int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY);
+            ::_exit(terminal < 0 && errno == ENXIO ? 0 : 6);
+        }
+        int status = 0;
+        ASSERT_EQ(child, ::waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(0, WEXITSTATUS(status));
     });
 }
 

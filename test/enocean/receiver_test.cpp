@@ -169,6 +169,25 @@ TEST(FrameReceiver, ArrivingBytesKeepALongFrameAlive) {
     EXPECT_EQ(telegram, feed.frames[0]);
 }
 
+TEST(FrameReceiver, ConsumedBytesMakeRoomForMore) {
+    // False sync bytes every 10 bytes, none with a valid header: the receiver keeps them
+    // until it has looked at them, so only moving consumed bytes out keeps room to read into.
+    Bytes falseSyncs(300000, 0x11);
+    for (std::size_t at = 0; at < falseSyncs.size(); at += 10) {
+        falseSyncs[at] = 0x55;
+    }
+    ASSERT_EQ(0U, chanceHeaders(falseSyncs));
+    const Bytes response = frame(PacketType::RESPONSE, 1, 0, 0x00);
+    for (const std::size_t maxRead : {std::size_t{1}, std::size_t{FrameReceiver::kBufferSize}}) {
+        Feed feed(maxRead);
+        feed.add(concat({falseSyncs, response}));
+        FrameReceiver receiver;
+        feed.run(receiver);
+        EXPECT_EQ(0U, feed.pending()) << "reads of at most " << maxRead << " bytes";
+        EXPECT_EQ(std::vector<Bytes>{response}, feed.frames);
+    }
+}
+
 // The receiver must find exactly what an independent decoder finds in the same stream,
 // whatever the read sizes; and with this fixed random stream that is every planted frame.
 TEST(FrameReceiver, FindsEveryFrameInALongRandomStream) {
