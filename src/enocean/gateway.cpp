@@ -217,4 +217,15 @@ Packet Gateway::sendAndAwaitResponse(const Packet& packet) {
     return Packet(PacketType::RESPONSE, 0, 0);
 }
 
+const Packet& Gateway::frontPacket() const {
+    static const Packet empty(PacketType::RESPONSE, 0, 0);
+    return packetQueue.empty() ? empty : packetQueue.front();
+}
+
+void Gateway::popPacket() {
+    if (!packetQueue.empty()) {
+        packetQueue.pop_front();
+    }
+}
+
 }  // namespace bw_selftest

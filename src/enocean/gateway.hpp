@@ -55,8 +55,11 @@ class Gateway {
     Packet sendAndAwaitResponse(const Packet& packet);
 
     std::size_t queuedPacketCount() const { return packetQueue.size(); }
-    const Packet& frontPacket() const { return packetQueue.front(); }
-    void popPacket() { packetQueue.pop_front(); }
+    // The oldest queued packet; the empty RESPONSE while the queue is empty, so that a
+    // careless reader never touches memory that is not there.
+    const Packet& frontPacket() const;
+    // Drops the oldest queued packet; nothing when the queue is empty.
+    void popPacket();
 
   private:
     void handlePacket(const Packet& packet);

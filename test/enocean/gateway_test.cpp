@@ -467,5 +467,16 @@ TEST_F(GatewayLink, QueueKeepsTheNewest256Packets) {
     });
 }
 
+TEST_F(GatewayLink, AnEmptyQueueIsSafeToReadAndPop) {
+    inHub([] {
+        Gateway gateway;
+        ASSERT_EQ(0U, gateway.queuedPacketCount());
+        gateway.popPacket();
+        EXPECT_EQ(0U, gateway.queuedPacketCount());
+        EXPECT_EQ(PacketType::RESPONSE, gateway.frontPacket().packetType());
+        EXPECT_EQ(0U, gateway.frontPacket().dataLength());
+    });
+}
+
 }  // namespace
 }  // namespace bw_selftest::gateway_test
