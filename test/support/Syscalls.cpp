@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -145,6 +146,14 @@ bool forceSyscallResult(long syscall, int fd, int errorNumber) {
         return false;
     }
     return ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+bool forcePollFailure(int errorNumber) {
+    bool forced = false;
+#ifdef SYS_poll
+    forced = forceSyscallResult(SYS_poll, -1, errorNumber);
+#endif
+    return forceSyscallResult(SYS_ppoll, -1, errorNumber) || forced;
 }
 
 }  // namespace bw_test

@@ -28,4 +28,8 @@ TracedRun runTrapped(
 // cannot be installed.
 bool forceSyscallResult(long syscall, int fd, int errorNumber);
 
+// Every poll of the calling process, whichever system call the C library uses for it,
+// fails with `errorNumber` from now on. Call it in a child only.
+bool forcePollFailure(int errorNumber);
+
 }  // namespace bw_test

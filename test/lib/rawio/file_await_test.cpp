@@ -249,12 +249,7 @@ TEST_F(FileAwait, PollFailuresAreReported) {
     inSandbox([] {
         const auto run = bw_test::runTrapped(
             [] {
-                bool forced = false;
-#ifdef SYS_poll
-                forced = bw_test::forceSyscallResult(SYS_poll, -1, EINTR);
-#endif
-                forced = bw_test::forceSyscallResult(SYS_ppoll, -1, EINTR) || forced;
-                if (!forced) {
+                if (!bw_test::forcePollFailure(EINTR)) {
                     return 100;
                 }
                 const bool plain = awaitFile("rtc0", "/tmp/dev", 100) == Result::PollFailed;

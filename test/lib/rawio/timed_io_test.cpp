@@ -216,12 +216,7 @@ TEST(PollFailure, IsMappedWithThePollFallback) {
     const auto results = [&](int errorNumber) {
         return bw_test::runTrapped(
                    [&] {
-                       bool forced = false;
-#ifdef SYS_poll
-                       forced = bw_test::forceSyscallResult(SYS_poll, -1, errorNumber);
-#endif
-                       forced = bw_test::forceSyscallResult(SYS_ppoll, -1, errorNumber) || forced;
-                       if (!forced) {
+                       if (!bw_test::forcePollFailure(errorNumber)) {
                            return 100;
                        }
                        char got[4];

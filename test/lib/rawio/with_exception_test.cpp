@@ -251,12 +251,7 @@ TEST(Failures, PollFailureIsAnException) {
     const int readEnd = pipe.readEnd.get();
     const auto run = bw_test::runTrapped(
         [&] {
-            bool forced = false;
-#ifdef SYS_poll
-            forced = bw_test::forceSyscallResult(SYS_poll, -1, EINTR);
-#endif
-            forced = bw_test::forceSyscallResult(SYS_ppoll, -1, EINTR) || forced;
-            if (!forced) {
+            if (!bw_test::forcePollFailure(EINTR)) {
                 return 100;
             }
             char got[4];
