@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "HubTestSupport.hpp"
 #include "hub/FuseMount.hpp"
 #include "sandbox/Sandbox.hpp"
 
@@ -18,6 +19,8 @@ namespace {
 namespace sandbox = bw_sim::sandbox;
 using bw_sim::GpioFs;
 using bw_sim::GpioOptions;
+using bw_sim_test::exists;
+using bw_sim_test::writeTo;
 using std::chrono::milliseconds;
 
 class Gpio : public ::testing::Test {
@@ -43,17 +46,6 @@ void withGpio(const GpioOptions& options, const std::function<void(GpioFs&)>& bo
         milliseconds(20000));
 }
 
-// 0, or the errno of the failing open or write.
-int writeTo(const std::string& path, const std::string& data) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    const int error = n < 0 ? errno : 0;
-    ::close(fd);
-    return n == static_cast<ssize_t>(data.size()) ? 0 : (error != 0 ? error : EIO);
-}
 
 std::string readFrom(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -65,10 +57,6 @@ std::string readFrom(const std::string& path) {
     ::close(fd);
     return n < 0 ? "<read: " + std::to_string(errno) + ">"
                  : std::string(buffer, static_cast<std::size_t>(n));
-}
-
-bool exists(const std::string& path) {
-    return ::access(path.c_str(), F_OK) == 0;
 }
 
 const std::string kGpio = "/sys/class/gpio";
