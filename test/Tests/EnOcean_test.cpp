@@ -12,6 +12,7 @@
 #include "sandbox/Sandbox.hpp"
 #include "support/Capture.hpp"
 #include "uart/Module.hpp"
+#include "uart/UartTest.hpp"
 
 namespace bw_selftest::Tests {
 namespace {
@@ -63,17 +64,7 @@ Outcome runTest() {
     return outcome;
 }
 
-class EnOceanTest : public bw_sim::SandboxTest {
-  protected:
-    static void inHub(const std::function<void()>& body, milliseconds limit = milliseconds(20000)) {
-        bw_sim::runInSandbox(
-            [&] {
-                bw_sim::sandbox::freshDev();
-                body();
-            },
-            limit);
-    }
-};
+class EnOceanTest : public bw_sim::uart::UartTest {};
 
 TEST_F(EnOceanTest, PassingModuleGivesTheFullReport) {
     inHub([] {

@@ -14,23 +14,13 @@
 #include "enocean/gateway.hpp"
 #include "enocean/packet.hpp"
 #include "sandbox/Sandbox.hpp"
+#include "uart/UartTest.hpp"
 
 namespace bw_selftest::gateway_test {
 
 using std::chrono::milliseconds;
 
-class GatewayLink : public bw_sim::SandboxTest {
-  protected:
-    // Runs `body` in a sandbox whose /dev has no UART until a test makes one.
-    static void inHub(const std::function<void()>& body, milliseconds limit = milliseconds(20000)) {
-        bw_sim::runInSandbox(
-            [&] {
-                bw_sim::sandbox::freshDev();
-                body();
-            },
-            limit);
-    }
-};
+class GatewayLink : public bw_sim::uart::UartTest {};
 
 inline Packet idBaseRequest() {
     const std::uint8_t command = CO_RD_IDBASE;
