@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "lib/rawio/FileDescriptor.hpp"
 
@@ -44,6 +46,17 @@ inline void putBytes(int fd, const std::string& bytes) {
     if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
         throw std::runtime_error("test write failed");
     }
+}
+
+// A thread that writes `pieces` to `fd` one after another, `gap` apart; join it.
+inline std::thread feedInPieces(int fd, std::vector<std::string> pieces,
+                                std::chrono::milliseconds gap) {
+    return std::thread([fd, pieces = std::move(pieces), gap] {
+        for (const std::string& piece : pieces) {
+            putBytes(fd, piece);
+            std::this_thread::sleep_for(gap);
+        }
+    });
 }
 
 // A descriptor number that is not open: poll reports it as POLLNVAL, read and write fail

@@ -17,6 +17,7 @@
 namespace RawIO {
 namespace {
 
+using bw_test::feedInPieces;
 using bw_test::makeOnePagePipe;
 using bw_test::makePipe;
 using bw_test::msSince;
@@ -112,12 +113,8 @@ TEST(ReadWithTimeout, TimeoutZeroPollsOnceWithoutWaiting) {
 
 TEST(ReadWithTimeout, AssemblesPiecesAndReturnsWhenComplete) {
     auto pipe = makePipe();
-    std::thread writer([&] {
-        for (const char* piece : {"abc", "def", "ghi"}) {
-            putBytes(pipe.writeEnd.get(), piece);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
+    std::thread writer =
+        feedInPieces(pipe.writeEnd.get(), {"abc", "def", "ghi"}, std::chrono::milliseconds(20));
     char got[9] = {};
     const auto start = Clock::now();
     EXPECT_EQ(Result::OK, readWithTimeout(pipe.readEnd.get(), got, 9, 5000));

@@ -21,6 +21,7 @@
 namespace RawIO {
 namespace {
 
+using bw_test::feedInPieces;
 using bw_test::makeOnePagePipe;
 using bw_test::makePipe;
 using bw_test::msSince;
@@ -138,12 +139,8 @@ TEST(WriteFullWithin, PartOfTheDataIsNotSuccess) {
 
 TEST(ReadExactly, AssemblesShortReads) {
     auto pipe = makePipe();
-    std::thread writer([&] {
-        for (const char* piece : {"ab", "cd", "ef"}) {
-            putBytes(pipe.writeEnd.get(), piece);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
+    std::thread writer =
+        feedInPieces(pipe.writeEnd.get(), {"ab", "cd", "ef"}, std::chrono::milliseconds(10));
     char got[6] = {};
     EXPECT_TRUE(readExactly(pipe.readEnd.get(), got, sizeof got));
     writer.join();
