@@ -21,7 +21,6 @@ bool ZWaveFlashBridge::run() {
 
 bool ZWaveFlashBridge::runWith(const ToolTiming& timing) {
     awaitRadioEntry("Z-Wave", timing);
-    // Flashing a radio whose NVR could not be saved first would lose it for good.
     if (!runTool(kReadNvr, timing)) {
         return false;
     }
