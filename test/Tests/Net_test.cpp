@@ -8,38 +8,21 @@ namespace {
 
 using bw_sim::Scenario;
 
-bool ethernet() {
-    return Net("Ethernet", "eth").run();
-}
-
 TEST(Net, ReadsTheAddressOfInterfaceZero) {
-    const std::string ethLine = "Reading /sys/class/net/eth0/address: OK\n\n";
-    expectHubCases({
-        {"eth0 present",
-         Scenario(),
-         ethernet,
-         true,
-         ethLine + "eth0 found with MAC address = b8:27:eb:3c:4f:01\n",
-         {}},
-        {"wlan0 missing",
-         Scenario().noInterface("wlan0"),
-         [] { return Net("Wifi", "wlan").run(); },
-         false,
-         "Reading /sys/class/net/wlan0/address: Does not exist\n",
-         {}},
-        {"only 32 bytes are read",
-         Scenario().interface("eth0", std::string(32, 'a') + "tail\n"),
-         ethernet,
-         true,
-         ethLine + "eth0 found with MAC address = " + std::string(32, 'a') + "\n",
-         {}},
-        {"empty address",
-         Scenario().interface("eth0", ""),
-         ethernet,
-         true,
-         ethLine + "eth0 found with MAC address = \n",
-         {}},
-    });
+    const std::string found =
+        "Reading /sys/class/net/eth0/address: OK\n\neth0 found with MAC address = ";
+    const std::string a32(32, 'a');
+    expectHubCases(
+        [] { return Net("Ethernet", "eth").run(); },
+        {{"eth0 present", Scenario(), true, found + "b8:27:eb:3c:4f:01\n"},
+         {"wlan0 missing",
+          Scenario().noInterface("wlan0"),
+          false,
+          "Reading /sys/class/net/wlan0/address: Does not exist\n",
+          {},
+          [] { return Net("Wifi", "wlan").run(); }},
+         {"32 bytes read", Scenario().interface("eth0", a32 + "tail\n"), true, found + a32 + "\n"},
+         {"empty address", Scenario().interface("eth0", ""), true, found + "\n"}});
 }
 
 }  // namespace
