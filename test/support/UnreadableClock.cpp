@@ -20,7 +20,13 @@ extern "C" int clock_gettime(clockid_t clock, timespec* reading) noexcept {
         errno = EINVAL;
         return -1;
     }
+    // With a 64-bit time_t on a 32-bit target (the hubs' build), <time.h> names this
+    // definition __clock_gettime64, and only the 64-bit call fills its timespec.
+#if defined(SYS_clock_gettime64) && defined(__USE_TIME_BITS64)
+    return static_cast<int>(::syscall(SYS_clock_gettime64, clock, reading));
+#else
     return static_cast<int>(::syscall(SYS_clock_gettime, clock, reading));
+#endif
 }
 
 namespace bw_test {
