@@ -1,0 +1,147 @@
+// The ESP3 frame receiver on a hostile stream: the input is cut into pieces of the fuzzer's
+// choosing, with the clock moving on between them. Every delivered frame must be whole and
+// valid, and after any input a valid frame must still come through: a wedged receiver is a
+// finding.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "check.hpp"
+#include "enocean/packet.hpp"
+#include "enocean/receiver.hpp"
+
+namespace {
+
+// The receiver's clock is this program's, not the machine's, while a piece is handled.
+bool fakeClock = false;
+std::uint64_t fakeNowMs = 1000000;
+
+}  // namespace
+
+// Replaces the C library's for the whole program; libFuzzer's own timing keeps the real one.
+extern "C" int clock_gettime(clockid_t clock, timespec* reading) noexcept {
+    if (fakeClock && clock == CLOCK_MONOTONIC) {
+        reading->tv_sec = static_cast<time_t>(fakeNowMs / 1000);
+        reading->tv_nsec = static_cast<long>(fakeNowMs % 1000 * 1000000);
+        return 0;
+    }
+    return static_cast<int>(::syscall(SYS_clock_gettime, clock, reading));
+}
+
+namespace {
+
+using bw_selftest::FrameReceiver;
+using bw_selftest::Packet;
+
+// A receiver with a stream of pending bytes that reach it only as fast as it reads.
+class Link {
+  public:
+    Link() { fakeClock = true; }
+    ~Link() { fakeClock = false; }
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    void send(const std::uint8_t* bytes, std::size_t count) {
+        pending_.insert(pending_.end(), bytes, bytes + count);
+    }
+    void wait(std::uint64_t ms) { fakeNowMs += ms; }
+
+    // One turn of the gateway's loop.
+    void run() {
+        receiver_.run(
+            [this] { return receiver_.fill(readPending()); },
+            [this](const std::uint8_t* frame, std::uint32_t length) { received(frame, length); });
+    }
+
+    // Lets every candidate frame that waits for bytes time out, as a quiet line does.
+    // False when the receiver does not come back to searching.
+    bool drain() {
+        for (std::uint32_t turn = 0; turn < FrameReceiver::kBufferSize + 16; ++turn) {
+            wait(FrameReceiver::kStallTimeoutMs);
+            run();
+            if (receiver_.state() == FrameReceiver::State::SearchSync && pending_.empty()) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    const std::vector<std::uint8_t>& lastFrame() const { return lastFrame_; }
+    std::size_t frames() const { return frames_; }
+
+  private:
+    FrameReceiver::Reader readPending() {
+        return [this](std::uint8_t* destination, std::uint32_t room) {
+            const auto count = static_cast<std::uint32_t>(
+                std::min<std::size_t>(room, std::min<std::size_t>(pending_.size(), kChunk)));
+            std::copy_n(pending_.begin(), count, destination);
+            pending_.erase(pending_.begin(), pending_.begin() + count);
+            return count;
+        };
+    }
+
+    void received(const std::uint8_t* frame, std::uint32_t length) {
+        BW_FUZZ_CHECK(length >= Packet::kFrameOverhead && length <= Packet::kMaxFrameLength);
+        BW_FUZZ_CHECK(frame[0] == Packet::kSyncByte);
+        BW_FUZZ_CHECK(Packet::checkHeaderCRC(frame));
+        BW_FUZZ_CHECK(Packet::frameLengthFromHeader(frame) == length);
+        BW_FUZZ_CHECK(Packet::checkDataCRC(frame, length));
+        // The whole frame must be readable: the copy goes past no end unnoticed.
+        lastFrame_.assign(frame, frame + length);
+        std::ostringstream description;
+        description << Packet(lastFrame_.data(), length);
+        ++frames_;
+    }
+
+    // As much as one read of the serial port brings.
+    static constexpr std::size_t kChunk = 4096;
+
+    FrameReceiver receiver_;
+    std::vector<std::uint8_t> pending_;
+    std::vector<std::uint8_t> lastFrame_;
+    std::size_t frames_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    Link link;
+    while (input.remaining_bytes() > 0) {
+        // A piece, possibly repeated so that the buffer's limits are reached too.
+        const auto length = input.ConsumeIntegralInRange<std::size_t>(0, 600);
+        const auto repeats = input.ConsumeIntegralInRange<unsigned>(1, 8) == 8
+                                 ? input.ConsumeIntegralInRange<unsigned>(1, 600)
+                                 : 1U;
+        const auto gapMs = input.ConsumeIntegralInRange<std::uint64_t>(0, 150);
+        const std::vector<std::uint8_t> piece = input.ConsumeBytes<std::uint8_t>(length);
+        for (unsigned i = 0; i < repeats; ++i) {
+            link.send(piece.data(), piece.size());
+        }
+        link.wait(gapMs);
+        link.run();
+    }
+
+    // The line goes quiet, a few idle bytes follow (so that no sync byte of the input is
+    // left to begin a frame with them), and then a module's answer must come through whole.
+    BW_FUZZ_CHECK(link.drain());
+    const std::uint8_t idle[Packet::kHeaderSize] = {};
+    link.send(idle, sizeof idle);
+    BW_FUZZ_CHECK(link.drain());
+    const std::uint8_t okay = 0;
+    const Packet answer(bw_selftest::PacketType::RESPONSE, &okay, 1, nullptr, 0);
+    const std::size_t before = link.frames();
+    link.send(answer.frame(), answer.totalLength());
+    link.run();
+    BW_FUZZ_CHECK(link.frames() == before + 1);
+    BW_FUZZ_CHECK(link.lastFrame() ==
+                  std::vector<std::uint8_t>(answer.frame(), answer.frame() + answer.totalLength()));
+    return 0;
+}
