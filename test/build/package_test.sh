@@ -1,0 +1,30 @@
+#!/bin/sh
+# Builds the Debian package of the build directory $1 into a scratch directory and checks
+# its contents and metadata against architecture $2.
+set -eu
+build=$1 arch=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cpack --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
+deb=$(ls "$scratch"/*.deb)
+[ "$(basename "$deb")" = "bw-selftest_0.1.0_$arch.deb" ] || { echo "named $deb"; exit 1; }
+
+# The program, the unit and the run script with their modes, and nothing else: no hook,
+# marker or model file.
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $6 }' > "$scratch/files"
+cat > "$scratch/expected" <<'LIST'
+-rwxr-xr-x ./usr/sbin/bw-selftest
+-rw-r--r-- ./usr/lib/systemd/system/bw-selftest.service
+-rwxr-xr-x ./usr/share/bw-selftest/daemontools/run
+LIST
+sort "$scratch/files" > "$scratch/files.sorted"
+sort "$scratch/expected" | diff -u - "$scratch/files.sorted"
+
+dpkg-deb -I "$deb" > "$scratch/info"
+for field in "Package: bw-selftest" "Version: 0.1.0" "Architecture: $arch" \
+             "Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.5), libstdc++6 (>= 5)" "Section: admin"; do
+  grep -qx " $field" "$scratch/info" || { echo "missing \"$field\" in:"; cat "$scratch/info"; exit 1; }
+done
+# Installing runs no maintainer script.
+if dpkg-deb -I "$deb" | grep -Eq ' (pre|post)(inst|rm) '; then echo "has a maintainer script"; exit 1; fi
+echo "$deb: OK"
