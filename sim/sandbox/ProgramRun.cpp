@@ -148,7 +148,11 @@ void ProgramRun::pump(int waitMs) {
         }
         const ssize_t n = ::read(p.fd, buffer, sizeof buffer);
         if (n > 0) {
-            (p.fd == outFd_ ? out_ : err_).append(buffer, static_cast<std::size_t>(n));
+            const bool error = p.fd == errFd_;
+            (error ? err_ : out_).append(buffer, static_cast<std::size_t>(n));
+            if (listener_) {
+                listener_(error, std::string(buffer, static_cast<std::size_t>(n)));
+            }
         } else if (n == 0 || errno != EINTR) {
             closeFd(p.fd == outFd_ ? outFd_ : errFd_);
         }

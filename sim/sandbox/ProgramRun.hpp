@@ -47,6 +47,11 @@ class ProgramRun {
     const std::string& out() const { return out_; }
     const std::string& err() const { return err_; }
 
+    // Called with every piece of output the moment it is collected (standard error when
+    // `error`), so a watcher can show it while the program runs.
+    using OutputListener = std::function<void(bool error, const std::string& piece)>;
+    void onOutput(OutputListener listener) { listener_ = std::move(listener); }
+
   private:
     // Forks with the output pipes in place; in the child, `child` takes over and never
     // returns.
@@ -64,6 +69,7 @@ class ProgramRun {
     int status_ = 0;
     std::string out_;
     std::string err_;
+    OutputListener listener_;
 };
 
 }  // namespace bw_sim
