@@ -210,8 +210,15 @@ std::string summaryText(const RunRecord& run, bool color) {
     }
     text += "report     " + (summaryLine.empty() ? "no summary line" : summaryLine) + "\n";
     const std::string meaning = ledMeaning(run.lastLeds);
+    const bool none = run.lastLeds == LedState{};
     text += "LEDs       " + ledSymbols(run.lastLeds) +
-            (meaning.empty() ? "" : "  " + paint(meaningColor(meaning), meaning)) + "\n";
+            (none              ? "  none set up"
+             : meaning.empty() ? ""
+                               : "  " + paint(meaningColor(meaning), meaning)) +
+            "\n";
+    for (std::size_t i = 0; i < run.i2c.size(); ++i) {
+        text += (i == 0 ? "i2c        " : indent) + run.i2c[i] + "\n";
+    }
     text += "files      " + std::string(run.files.empty() ? "none changed\n" : "");
     for (std::size_t i = 0; i < run.files.size(); ++i) {
         text += (i == 0 ? "" : indent) + run.files[i].path + ": " + run.files[i].what + "\n";

@@ -69,6 +69,7 @@ struct RunRecord {
     std::vector<LedChange> leds;          // likewise
     LedState lastLeds;
     std::vector<FileChange> files;
+    std::vector<std::string> i2c;  // writes to the I2C adapter, as text
     std::vector<std::string> problems;
 };
 

@@ -39,13 +39,14 @@ std::string baseName(const std::string& path) {
 // The directory is opened before the sandbox covers any path, so the files land on the
 // real system whatever it is under.
 int openTranscriptDirectory(const std::string& path, std::string& error) {
-    std::string partial;
-    for (std::size_t slash = 1; slash != std::string::npos;) {
-        slash = path.find('/', slash + 1);
-        partial = path.substr(0, slash);
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string partial = path.substr(0, slash);
         if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
             error = partial + ": " + std::strerror(errno);
             return -1;
+        }
+        if (slash == std::string::npos) {
+            break;
         }
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -161,6 +162,11 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
     record.lastLeds = hub.leds();
     record.files = hub.fileChanges();
     record.problems = hub.problems();
+    for (const bw_sim::I2cWrite& write : hub.i2cWrites()) {
+        record.i2c.push_back(
+            write.file + " <- \"" + write.data + "\"" +
+            (write.error != 0 ? ": refused, " + std::string(std::strerror(write.error)) : ""));
+    }
     std::cout << bw_sim::tool::summaryText(record, color) << std::flush;
     if (transcriptFd >= 0) {
         const std::string error = bw_sim::tool::writeTranscript(transcriptFd, record);
