@@ -99,7 +99,8 @@ TEST(HubToolOptions, EachOptionLineGivesItsScenario) {
     }
     ToolOptions noisy;
     bw_sim::tool::parseOptions({"--enocean", "noisy"}, "/bin/true", noisy);
-    EXPECT_NE(std::string::npos, noisy.scenario.describe().find("telegrams: answers, first 13 55 00"));
+    EXPECT_NE(std::string::npos,
+              noisy.scenario.describe().find("telegrams: answers, first 13 55 00"));
 
     ToolOptions watching;
     EXPECT_EQ("", bw_sim::tool::parseOptions(
@@ -233,7 +234,7 @@ TEST_F(HubToolRun, ShowsEachEventAsItHappensAndAColourOnlyOnATerminal) {
 
     const ToolRun terminal = runToolOnTerminal({"--model", "stand-in", BW_STAND_IN_PATH});
     EXPECT_EQ(0, terminal.status);
-    expectInOrder(terminal.out, {"\033[32mout \033[0m  corenode.model", "\033[36mtesting\033[0m"});
+    expectInOrder(terminal.out, {"\033[32mout\033[0m   corenode.model", "\033[36mtesting\033[0m"});
     const ToolRun plain = runToolOnTerminal({"--no-color", "--model", "x", BW_STAND_IN_PATH});
     EXPECT_NE(std::string::npos, plain.out.find("LEDs  ○ ● ○  passed"));
     EXPECT_EQ(std::string::npos, plain.out.find('\033'));
@@ -285,7 +286,8 @@ TEST_F(HubToolRun, TheTranscriptHoldsTheStreamsExactlyAndWhatTheRunDid) {
                                             "[0-9.]+\toff on on\t\n[0-9.]+\toff on off\tpassed\n")))
         << contentOf(where + "/leds.txt");
     EXPECT_NE(std::string::npos,
-              contentOf(where + "/files.txt").find("/var/lib/brambleway/.firstboot: removed (was a file)\n"));
+              contentOf(where + "/files.txt")
+                  .find("/var/lib/brambleway/.firstboot: removed (was a file)\n"));
     EXPECT_EQ(0, bw_sim_test::shell(std::string("rm -r ") + directory));
 }
 

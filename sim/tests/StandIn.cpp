@@ -2,6 +2,7 @@
 // outside command, changes a file, and then ends as its hub's model file says: "exits",
 // "crashes", "hangs" (never waits), or anything else: waits in pause().
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -60,6 +61,8 @@ int main() {
         return 3;
     }
     if (model == "crashes") {
+        const rlimit noCore{0, 0};  // a crash on purpose leaves no core file behind
+        ::setrlimit(RLIMIT_CORE, &noCore);
         std::raise(SIGSEGV);
     }
     for (;;) {

@@ -80,10 +80,15 @@ std::string LiveView::paint(const char* code, const std::string& text) const {
     return color_ ? std::string("\033[") + code + "m" + text + "\033[0m" : text;
 }
 
-void LiveView::line(Micros at, const std::string& mark, const std::string& text) {
+void LiveView::line(Micros at, const std::string& mark, const char* color,
+                    const std::string& text) {
     char time[32];
     std::snprintf(time, sizeof time, "%9ss", seconds(at).c_str());
-    out_ << paint(kDim, time) << "  " << mark << "  " << text << "\n" << std::flush;
+    out_ << paint(kDim, time) << "  " << (color != nullptr ? paint(color, mark) : mark);
+    if (!text.empty()) {
+        out_ << std::string(6 - mark.size(), ' ') << text;
+    }
+    out_ << "\n" << std::flush;
 }
 
 void LiveView::flushPartial(bool error) {
@@ -92,7 +97,7 @@ void LiveView::flushPartial(bool error) {
         return;
     }
     bool& continued = continued_[error ? 1 : 0];
-    line(partialSince_[error ? 1 : 0], paint(error ? kRed : kGreen, error ? "err " : "out "),
+    line(partialSince_[error ? 1 : 0], error ? "err" : "out", error ? kRed : kGreen,
          (continued ? "…" : "") + partial + "…");
     continued = true;
     partial.clear();
@@ -109,7 +114,7 @@ void LiveView::output(const Event& event) {
     partial += event.text;
     std::size_t end = 0;
     while ((end = partial.find('\n')) != std::string::npos) {
-        line(partialSince_[index], paint(error ? kRed : kGreen, error ? "err " : "out "),
+        line(partialSince_[index], error ? "err" : "out", error ? kRed : kGreen,
              (continued_[index] ? "…" : "") + partial.substr(0, end));
         continued_[index] = false;
         partial.erase(0, end + 1);
@@ -129,7 +134,6 @@ void LiveView::show(std::vector<Event> events, Micros now) {
         }
         flushPartial(false);
         flushPartial(true);
-        const std::string mark = paint(kBlue, "cmd ");
         if (event.kind == Event::Kind::leds) {
             // The three writes of one pattern make one line.
             if (next != nullptr && next->kind == Event::Kind::leds) {
@@ -142,21 +146,21 @@ void LiveView::show(std::vector<Event> events, Micros now) {
                                                                       : "-");
             }
             const std::string meaning = ledMeaning(event.leds);
-            line(event.at, "LEDs",
+            line(event.at, "LEDs", nullptr,
                  symbols + (meaning.empty() ? "" : "  " + paint(meaningColor(meaning), meaning)));
         } else if (event.kind == Event::Kind::started) {
             if (next != nullptr && next->kind == Event::Kind::ended &&
                 next->command == event.command) {
                 const std::string status = statusText(true, next->status);
-                line(event.at, mark,
+                line(event.at, "cmd", kBlue,
                      event.text + "  → " + paint(next->status == 0 ? kGreen : kRed, status));
                 ++i;
             } else {
-                line(event.at, mark, event.text + "  → started");
+                line(event.at, "cmd", kBlue, event.text + "  → started");
             }
         } else {
             const std::string status = statusText(true, event.status);
-            line(event.at, mark,
+            line(event.at, "cmd", kBlue,
                  event.text + "  → " + paint(event.status == 0 ? kGreen : kRed, status) +
                      " after " + seconds(event.took, 1) + " s");
         }

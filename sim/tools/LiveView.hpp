@@ -40,7 +40,8 @@ class LiveView {
   private:
     void output(const Event& event);
     void flushPartial(bool error);
-    void line(Micros at, const std::string& mark, const std::string& text);
+    // `color` null: the mark as it is.
+    void line(Micros at, const std::string& mark, const char* color, const std::string& text);
     std::string paint(const char* code, const std::string& text) const;
 
     std::ostream& out_;
