@@ -13,6 +13,7 @@
 #include "HubTestSupport.hpp"
 #include "hub/Hub.hpp"
 #include "tools/HubOptions.hpp"
+#include "tools/RunOrder.hpp"
 
 namespace {
 
@@ -145,6 +146,48 @@ TEST(HubToolOptions, AWrongLineGetsOneLineSayingWhatToDo) {
         ToolOptions options;
         EXPECT_EQ(error, bw_sim::tool::parseOptions(args, "/bin/true", options));
     }
+}
+
+// What RunOrder lets through, as "kind:text|...".
+std::string dueText(bw_sim::tool::RunOrder& order, long nowUs) {
+    std::string text;
+    const bw_sim::tool::Micros settle(20000), patternSettle(500000);
+    for (const auto& event : order.due(bw_sim::tool::Micros(nowUs), settle, patternSettle, false)) {
+        const char* kinds[] = {"out", "err", "leds", "started", "ended"};
+        text += std::string(kinds[static_cast<int>(event.kind)]) + ":" + event.text + "|";
+    }
+    return text;
+}
+
+TEST(HubToolOrder, EventsGoBetweenTheOutputWrittenBeforeAndAfterThem) {
+    using bw_sim::tool::Event;
+    using bw_sim::tool::Micros;
+    const auto make = [](Event::Kind kind, long at, std::size_t out, std::size_t err, bool ends) {
+        Event event;
+        event.kind = kind;
+        event.at = Micros(at);
+        event.position[0] = out;
+        event.position[1] = err;
+        event.endsPattern = ends;
+        return event;
+    };
+    bw_sim::tool::RunOrder order;
+    // Collected late, in one piece: a line written before the LED pattern and one after.
+    order.collected(false, "before\nafter\n", Micros(900));
+    order.collected(true, "oops\n", Micros(950));
+    order.add(make(Event::Kind::leds, 100, 7, 0, false));
+    order.add(make(Event::Kind::started, 300, 13, 0, false));
+    order.add(make(Event::Kind::leds, 200, 7, 0, true));
+    order.add(make(Event::Kind::ended, 400, 13, 5, false));
+    order.add(make(Event::Kind::leds, 600, 19, 5, true));  // its output is not here yet
+    EXPECT_EQ("out:before\n|leds:|leds:|out:after\n|", dueText(order, 10000));  // start settles
+    EXPECT_EQ("started:|err:oops\n|ended:|", dueText(order, 30000));
+    EXPECT_EQ("", dueText(order, 40000));
+    order.collected(false, "later\n", Micros(41000));
+    EXPECT_EQ("out:later\n|leds:|", dueText(order, 42000));
+    order.add(make(Event::Kind::leds, 43000, 19, 5, false));  // a pattern that never ends
+    EXPECT_EQ("", dueText(order, 44000));
+    EXPECT_EQ("leds:|", dueText(order, 543000));
 }
 
 // One run of bw-hub: its exit status and what it wrote.

@@ -123,8 +123,6 @@ void LiveView::output(const Event& event) {
 }
 
 void LiveView::show(std::vector<Event> events, Micros now) {
-    std::stable_sort(events.begin(), events.end(),
-                     [](const Event& a, const Event& b) { return a.at < b.at; });
     for (std::size_t i = 0; i < events.size(); ++i) {
         const Event& event = events[i];
         const Event* next = i + 1 < events.size() ? &events[i + 1] : nullptr;

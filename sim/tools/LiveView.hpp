@@ -25,14 +25,18 @@ struct Event {
     std::size_t command = 0;  // which run (for started and ended)
     int status = 0;           // as in CommandRecord
     Micros took{0};
+    bool endsPattern = false;  // an LED write to the third LED, the last of a pattern
+    // Where it happened in the program's standard output and error: the bytes written to
+    // each by then (for output: where the piece starts).
+    std::size_t position[2] = {0, 0};
 };
 
 class LiveView {
   public:
     LiveView(std::ostream& out, bool color) : out_(out), color_(color) {}
 
-    // Shows the events of one look at the hub, in the order they happened. `now`: a line
-    // the program has left unfinished this long is shown as it is.
+    // Shows events in the order given. `now`: a line the program has left unfinished this
+    // long is shown as it is.
     void show(std::vector<Event> events, Micros now);
     // Shows every unfinished line.
     void finish();

@@ -7,16 +7,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "hub/FuseMount.hpp"
 #include "hub/Hub.hpp"
 #include "tools/HubOptions.hpp"
 #include "tools/LiveView.hpp"
+#include "tools/RunOrder.hpp"
 
 namespace {
 
@@ -26,6 +32,10 @@ using std::chrono::duration_cast;
 
 // How often the hub is looked at for new LED writes and commands.
 constexpr std::chrono::milliseconds kLookEvery{10};
+// How long the newest LED write or command start waits before it is shown, for the ones
+// that belong on the same line.
+constexpr Micros kSettle{std::chrono::milliseconds(20)};
+constexpr Micros kPatternSettle{std::chrono::milliseconds(500)};
 
 constexpr int kProgramFailed = 1;
 constexpr int kBadCommandLine = 2;
@@ -102,22 +112,60 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
                                         changes)
               << std::flush;
     bw_sim::tool::LiveView view(std::cout, color);
-    std::vector<Event> events;
     const auto start = bw_sim::Hub::Clock::now();
     const Micros offset = duration_cast<Micros>(start - hub.origin());
     const auto since = [start] { return duration_cast<Micros>(bw_sim::Hub::Clock::now() - start); };
-    bw_sim::ProgramRun& run = hub.start(options.program);
-    run.onOutput([&](bool error, const std::string& piece) {
-        events.push_back(event(since(), error ? Event::Kind::err : Event::Kind::out, piece));
+    // Each write to an LED's value file comes with the program's place in its output: it
+    // is blocked in that write meanwhile.
+    std::mutex mutex;
+    std::map<std::int64_t, std::pair<std::array<std::size_t, 2>, bool>> writePositions;
+    std::atomic<bw_sim::ProgramRun*> running{nullptr};
+    hub.gpio().onWrite([&](const bw_sim::GpioWrite& write) {
+        bw_sim::ProgramRun* program = running;
+        if (program != nullptr && write.file.find("/value") != std::string::npos) {
+            const std::array<std::size_t, 2> at = {program->written(false), program->written(true)};
+            const std::lock_guard<std::mutex> lock(mutex);
+            writePositions[write.at.count()] = {
+                at, write.file == "gpio" + std::to_string(bw_sim::kLedGpios[2]) + "/value"};
+        }
     });
+    bw_sim::ProgramRun& run = hub.start(options.program);
+    running = &run;
+    const unsigned long pipes[2] = {run.pipeInode(false), run.pipeInode(true)};
+    // This thread only collects output, so each piece gets the time it was collected; another
+    // one looks at the hub and shows what happened.
+    bw_sim::tool::RunOrder order;
+    run.onOutput(
+        [&](bool error, const std::string& piece) { order.collected(error, piece, since()); });
+    // Where a command's start or end stands in the program's output: what was collected by
+    // then and what waited in the pipes the command shares with the program.
+    const auto place = [&](Event& event, const bw_sim::PipeState(&streams)[2]) {
+        for (const int stream : {0, 1}) {
+            event.position[stream] = order.collectedBy(stream == 1, event.at);
+            for (const bw_sim::PipeState& state : streams) {
+                if (state.inode != 0 && state.inode == pipes[stream]) {
+                    event.position[stream] += static_cast<std::size_t>(state.pending);
+                    break;
+                }
+            }
+        }
+    };
     std::size_t ledsShown = 0;
     std::vector<char> startShown;
     std::vector<char> endShown;
-    const auto look = [&] {
+    const auto look = [&](bool all) {
         const auto writes = hub.ledValueWrites();
         for (; ledsShown < writes.size(); ++ledsShown) {
-            events.push_back(event(writes[ledsShown].at - offset, Event::Kind::leds));
-            events.back().leds = writes[ledsShown].state;
+            Event leds = event(writes[ledsShown].at - offset, Event::Kind::leds);
+            leds.leds = writes[ledsShown].state;
+            const std::lock_guard<std::mutex> lock(mutex);
+            const auto found = writePositions.find(writes[ledsShown].at.count());
+            if (found != writePositions.end()) {
+                leds.position[0] = found->second.first[0];
+                leds.position[1] = found->second.first[1];
+                leds.endsPattern = found->second.second;
+            }
+            order.add(leds);
         }
         const auto commands = hub.commands();
         startShown.resize(commands.size());
@@ -126,25 +174,40 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
             const bw_sim::CommandRecord& record = commands[i];
             if (!startShown[i]) {
                 startShown[i] = 1;
-                events.push_back(event(record.started - offset, Event::Kind::started, record.line));
-                events.back().command = i;
+                Event started = event(record.started - offset, Event::Kind::started, record.line);
+                started.command = i;
+                place(started, record.startStreams);
+                order.add(started);
             }
             if (record.finished && !endShown[i]) {
                 endShown[i] = 1;
-                events.push_back(event(record.ended - offset, Event::Kind::ended, record.line));
-                events.back().command = i;
-                events.back().status = record.status;
-                events.back().took = record.ended - record.started;
+                Event ended = event(record.ended - offset, Event::Kind::ended, record.line);
+                ended.command = i;
+                ended.status = record.status;
+                ended.took = record.ended - record.started;
+                place(ended, record.endStreams);
+                order.add(ended);
             }
         }
-        view.show(std::move(events), since());
-        events.clear();
+        view.show(order.due(since(), kSettle, kPatternSettle, all), since());
     };
-    bool paused = false;
-    while (!paused && !run.exited() && since() < options.limit) {
-        paused = run.waitUntilPaused(kLookEvery);
-        look();
+    // Asking whether the program is in pause() can take a scheduler tick, too long for the
+    // collecting thread.
+    std::atomic<bool> watching{true};
+    std::atomic<bool> waits{false};
+    std::thread viewer([&] {
+        while (watching) {
+            std::this_thread::sleep_for(kLookEvery);
+            look(false);
+            waits = waits || run.isPaused();
+        }
+    });
+    while (!waits && since() < options.limit && !run.waitForExit(kLookEvery)) {
     }
+    const bool paused = run.waitUntilPaused(std::chrono::milliseconds(0));
+    watching = false;
+    viewer.join();
+    look(true);
     view.finish();
 
     bw_sim::tool::RunRecord record;
