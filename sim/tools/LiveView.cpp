@@ -82,8 +82,11 @@ std::string LiveView::paint(const char* code, const std::string& text) const {
 
 void LiveView::line(Micros at, const std::string& mark, const char* color,
                     const std::string& text) {
+    // Output is stamped when it was collected, a moment late: the lines keep their order,
+    // and their times follow it.
+    lastAt_ = std::max(lastAt_, at);
     char time[32];
-    std::snprintf(time, sizeof time, "%9ss", seconds(at).c_str());
+    std::snprintf(time, sizeof time, "%9ss", seconds(lastAt_).c_str());
     out_ << paint(kDim, time) << "  " << (color != nullptr ? paint(color, mark) : mark);
     if (!text.empty()) {
         out_ << std::string(6 - mark.size(), ' ') << text;

@@ -53,6 +53,7 @@ class LiveView {
     std::string partial_[2];
     Micros partialSince_[2];
     bool continued_[2] = {false, false};
+    Micros lastAt_{0};
 };
 
 // "●", "○" or "-" for each LED.
