@@ -17,16 +17,12 @@ struct GpioCase {
     std::function<std::string()> act;
     // A regular expression for "said; writes; lines; errors": every write under
     // /sys/class/gpio as "file data" (a run of one refused write as "file data !ERRNO ×count",
-    // its retries at least 7 ms apart), GPIO 11, 12 and 13 afterwards ("out 1", "-" when not
+    // its retries at least 7 ms apart), GPIO 11, 12 and 13 afterwards ("out1", "-" when not
     // exported), and standard error without the program name.
     std::string expected;
 };
 
 void runGpioCase(const GpioCase& row);
-
-inline std::string said(bool result) {
-    return result ? "1" : "0";
-}
 
 // Joined in the order written: a braced list is evaluated left to right, operands of + not.
 inline std::string inOrder(std::initializer_list<std::string> parts) {

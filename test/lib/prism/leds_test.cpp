@@ -14,7 +14,7 @@ namespace {
 
 using bw_sim::Scenario;
 using bw_test::inOrder;
-using bw_test::said;
+using std::to_string;
 
 std::string readiness(const LEDs& leds) {
     return leds.ready ? "ready" : "not ready";
@@ -53,16 +53,16 @@ TEST(LEDs, AgainstTheHubsSysfs) {
         {"fresh board, not released", Scenario(), [] { return readiness(LEDs(11, 12, 13)); },
          fresh + ", unexport 13, unexport 12, unexport 11; - - -;"},
         {"pre-exported board", board, releasedLeds, "ready; ; out1 out1 out0;"},
-        {"set", board, [] { return said(LEDs(11, 12, 13).set(false, false, true)); },
+        {"set", board, [] { return to_string(LEDs(11, 12, 13).set(false, false, true)); },
          "1; gpio11/value 0, gpio12/value 0, gpio13/value 1; out0 out0 out1;"},
         {"set stopping early", Scenario(board).valueWriteFails(12, EIO),
-         [] { return said(LEDs(11, 12, 13).set(false, false, true)); },
+         [] { return to_string(LEDs(11, 12, 13).set(false, false, true)); },
          "0; gpio11/value 0, gpio12/value 0 !EIO ×1; out0 out1 out0;"},
         {"GPIO 11 without a value file",
          Scenario(board).gpioFault({11, "value", bw_sim::GpioFault::Operation::open, EACCES}),
          [] {
              LEDs leds(11, 12, 13);
-             return inOrder({readiness(leds), said(leds.set(false, false, true))});
+             return inOrder({readiness(leds), to_string(leds.set(false, false, true))});
          },
          "not ready0; ; out1 out1 out0;"},
     };
