@@ -376,6 +376,7 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
 
 std::string helpText(const std::string& defaultProgram) {
     return "usage: bw-hub [OPTION]... [PROGRAM]\n"
+           "       scripts/hub [OPTION]... [PROGRAM]   (builds what is needed first)\n"
            "\n"
            "Runs PROGRAM (by default " +
            defaultProgram +

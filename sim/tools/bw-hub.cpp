@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
     }
     if (!bw_sim::sandboxUnavailableReason().empty()) {
         std::cerr << "bw-hub: cannot simulate a hub here: " << bw_sim::sandboxUnavailableReason()
-                  << "; run it as root, or allow user namespaces "
+                  << "; run it as root, or where unprivileged user namespaces are allowed "
                      "(sysctl kernel.unprivileged_userns_clone=1)"
                   << std::endl;
         return kNoHubHere;
