@@ -266,7 +266,7 @@ TEST_F(HubToolRun, ShowsEachEventAsItHappensAndAColourOnlyOnATerminal) {
          "s  out   corenode.model = \"stand-in\"\n", "s  err   stand-in: a warning\n",
          "s  LEDs  ○ ○ ●  testing\n", "s  out   Waiting for something…\n", "s  out   …: OK\n",
          "s  out   Running /usr/bin/svc -d /etc/service/mainbus\n",
-         "s  cmd   /usr/bin/svc -d /etc/service/mainbus  → exit 1\n", "s  LEDs  ○ ● ○  passed\n",
+         "s  cmd   /usr/bin/svc -d /etc/service/mainbus  → ", "exit 1", "s  LEDs  ○ ● ○  passed\n",
          "s  out   svc said 256; no line feed at the end…\n",
          "--- summary ---\ntests      none\nreport     no summary line\nLEDs       ○ ● ○  passed\n",
          "files      /var/lib/brambleway/.firstboot: removed (was a file)\n",

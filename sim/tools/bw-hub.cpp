@@ -34,7 +34,7 @@ using std::chrono::duration_cast;
 constexpr std::chrono::milliseconds kLookEvery{10};
 // How long the newest LED write or command start waits before it is shown, for the ones
 // that belong on the same line.
-constexpr Micros kSettle{std::chrono::milliseconds(20)};
+constexpr Micros kSettle{std::chrono::milliseconds(100)};
 constexpr Micros kPatternSettle{std::chrono::milliseconds(500)};
 
 constexpr int kProgramFailed = 1;
@@ -164,6 +164,9 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
                 leds.position[0] = found->second.first[0];
                 leds.position[1] = found->second.first[1];
                 leds.endsPattern = found->second.second;
+            } else {  // written before the program was known: placed by time
+                leds.position[0] = order.collectedBy(false, leds.at);
+                leds.position[1] = order.collectedBy(true, leds.at);
             }
             order.add(leds);
         }
