@@ -293,7 +293,10 @@ int main(int argc, char** argv) {
     }
     if (!bw_sim::fuseUnavailableReason().empty()) {
         std::cerr << "bw-hub: cannot simulate a hub here: " << bw_sim::fuseUnavailableReason()
-                  << "; install fuse3 (apt-get install fuse3) and load it (modprobe fuse)"
+                  << (::access("/dev/fuse", F_OK) == 0
+                          ? "; run it as root, or let users open /dev/fuse (mode 0666, as "
+                            "the fuse3 package sets it)"
+                          : "; install fuse3 (apt-get install fuse3) and load it (modprobe fuse)")
                   << std::endl;
         return kNoHubHere;
     }
