@@ -95,6 +95,8 @@ TEST(HubToolOptions, EachOptionLineGivesItsScenario) {
     for (const auto& c : cases) {
         ToolOptions options;
         EXPECT_EQ("", bw_sim::tool::parseOptions(c.args, "/bin/true", options)) << c.args.size();
+        // A row whose scenario reads as the default one would pass without its option.
+        EXPECT_TRUE(c.args.empty() || c.expected.describe() != Scenario().describe());
         EXPECT_EQ(c.expected.describe(), options.scenario.describe())
             << testing::PrintToString(c.args);
     }
