@@ -1,4 +1,5 @@
-// Run control around the tests: the model table, and the final wait.
+// Run control around the tests: the model table, the steps that change the system before
+// and after the tests, and the final wait.
 #pragma once
 
 #include "lib/prism/Model.hpp"
@@ -14,6 +15,20 @@ void printModelLine(TemporaryStringView id);
 
 // Prints the not-supported line; true when the model is supported.
 bool checkModelSupported(Model model);
+
+// The site's optional hooks: a missing hook succeeds, a present one must exit with 0.
+[[nodiscard]] bool runPreHook();
+[[nodiscard]] bool runPostHook();
+
+// Stops the hub's application services for this boot; stops at the first failure.
+[[nodiscard]] bool stopServices();
+
+// Turns a hub that passed into an ordinary one: marker and down-files removed, the Zigbee
+// unit enabled, the SSH policy applied, the disks synced.
+[[nodiscard]] bool prepareNormalBoot();
+
+// Powers off the one model that must be off after its test; true for every other model.
+[[nodiscard]] bool powerOffForModel(Model model);
 
 // Blocks in pause() for ever; a terminating signal ends the process.
 [[noreturn]] void awaitTermination();
