@@ -26,6 +26,8 @@ constexpr ModelId kModelIds[] = {
     {"prism-1v1-eu-proto-2", Model::prism_1v1_eu_proto_2},
 };
 
+constexpr unsigned kLedGpios[] = {11, 12, 13};
+
 constexpr const char* kPreHook = "/usr/local/share/bw-selftest/pre-hook";
 constexpr const char* kPostHook = "/usr/local/share/bw-selftest/post-hook";
 constexpr const char* kFirstBootMarker = "/var/lib/brambleway/.firstboot";
@@ -92,6 +94,19 @@ bool checkModelSupported(Model model) {
     }
     std::cout << "Model not supported. Awaiting termination... " << std::endl;
     return false;
+}
+
+LEDs makeLEDs(Model model) {
+    switch (model) {
+        case Model::prism_1v1_eu:
+        case Model::prism_1v0_eu:
+        case Model::prism_1v0_1_eu:
+        case Model::prism_1v1_eu_proto_1:
+        case Model::prism_1v1_eu_proto_2:
+            return LEDs(kLedGpios[0], kLedGpios[1], kLedGpios[2]);
+        default:
+            return LEDs();
+    }
 }
 
 bool runPreHook() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "lib/prism/Model.hpp"
+#include "lib/prism/leds.hpp"
 #include "lib/util/StringView.hpp"
 
 namespace bw_selftest {
@@ -15,6 +16,9 @@ void printModelLine(TemporaryStringView id);
 
 // Prints the not-supported line; true when the model is supported.
 bool checkModelSupported(Model model);
+
+// The front LEDs of the model: GPIO 11, 12 and 13 on the prism hubs, none on the others.
+LEDs makeLEDs(Model model);
 
 // The site's optional hooks: a missing hook succeeds, a present one must exit with 0.
 [[nodiscard]] bool runPreHook();
