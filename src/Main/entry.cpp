@@ -15,7 +15,6 @@ namespace bw_selftest {
 
 namespace {
 
-constexpr const char* kFirstBootMarker = "/var/lib/brambleway/.firstboot";
 constexpr const char* kUnexpectedError = "bw-selftest: unexpected error: ";
 
 }  // namespace

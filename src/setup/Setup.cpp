@@ -30,7 +30,6 @@ constexpr unsigned kLedGpios[] = {11, 12, 13};
 
 constexpr const char* kPreHook = "/usr/local/share/bw-selftest/pre-hook";
 constexpr const char* kPostHook = "/usr/local/share/bw-selftest/post-hook";
-constexpr const char* kFirstBootMarker = "/var/lib/brambleway/.firstboot";
 constexpr const char* kKeepSshMarker = "/var/lib/brambleway/.keepssh";
 
 constexpr const char* kStopCommands[] = {
@@ -51,7 +50,8 @@ constexpr const char* kFilesToRemove[] = {
 };
 
 bool runHook(const char* path) {
-    // A hook whose presence cannot be tested cannot be started by the shell either.
+    // Only a hook known to be absent is skipped: one whose presence cannot be tested is
+    // run all the same, and fails in the shell.
     return checkAbsent(path) || runCommand(path);
 }
 

@@ -8,6 +8,9 @@
 
 namespace bw_selftest {
 
+// Present until a first-boot run has passed completely; only its existence counts.
+constexpr const char* kFirstBootMarker = "/var/lib/brambleway/.firstboot";
+
 // The model with exactly this id (same length, same bytes), else Model::unsupported.
 Model parseModel(TemporaryStringView id);
 
