@@ -46,6 +46,7 @@ void withGpio(const GpioOptions& options, const std::function<void(GpioFs&)>& bo
         milliseconds(20000));
 }
 
+
 std::string readFrom(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
