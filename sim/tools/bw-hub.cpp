@@ -101,118 +101,110 @@ std::string signalName(int signal) {
            (name != nullptr ? std::string(" (") + name + ")" : "");
 }
 
-int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color) {
-    bw_sim::Hub hub(options.scenario);
-    const std::string name = baseName(options.program);
-    const std::string changes = differences(options.scenario);
-    std::cout << "bw-hub: " << name << " in a simulated hub: "
-              << (changes.empty() ? "a prism-1v1-eu on its first boot, everything works\n"
-                                  : "the default one (a prism-1v1-eu on its first boot, "
-                                    "everything works) with these changes:\n" +
-                                        changes)
-              << std::flush;
-    bw_sim::tool::LiveView view(std::cout, color);
-    const auto start = bw_sim::Hub::Clock::now();
-    const Micros offset = duration_cast<Micros>(start - hub.origin());
-    const auto since = [start] { return duration_cast<Micros>(bw_sim::Hub::Clock::now() - start); };
-    // Each write to an LED's value file comes with the program's place in its output: it
-    // is blocked in that write meanwhile.
-    std::mutex mutex;
-    std::map<std::int64_t, std::pair<std::array<std::size_t, 2>, bool>> writePositions;
-    std::atomic<bw_sim::ProgramRun*> running{nullptr};
-    hub.gpio().onWrite([&](const bw_sim::GpioWrite& write) {
-        bw_sim::ProgramRun* program = running;
-        if (program != nullptr && write.file.find("/value") != std::string::npos) {
-            const std::array<std::size_t, 2> at = {program->written(false), program->written(true)};
-            const std::lock_guard<std::mutex> lock(mutex);
-            writePositions[write.at.count()] = {
-                at, write.file == "gpio" + std::to_string(bw_sim::kLedGpios[2]) + "/value"};
+// Turns what the hub recorded into events placed in the program's output (see RunOrder).
+class HubEvents {
+  public:
+    HubEvents(bw_sim::Hub& hub, bw_sim::tool::RunOrder& order, Micros programStart)
+        : hub_(hub), order_(order), offset_(programStart) {
+        // The program is blocked in each write to an LED's value file: its place in its
+        // output is exact then.
+        hub.gpio().onWrite([this](const bw_sim::GpioWrite& write) {
+            bw_sim::ProgramRun* program = run_;
+            if (program != nullptr && write.file.find("/value") != std::string::npos) {
+                const std::array<std::size_t, 2> at = {program->written(false),
+                                                       program->written(true)};
+                const std::lock_guard<std::mutex> lock(mutex_);
+                writes_[write.at.count()] = {
+                    at, write.file == "gpio" + std::to_string(bw_sim::kLedGpios[2]) + "/value"};
+            }
+        });
+    }
+
+    // The program may outlive this (a run past its limit ends with the hub).
+    ~HubEvents() { hub_.gpio().onWrite(nullptr); }
+    HubEvents(const HubEvents&) = delete;
+    HubEvents& operator=(const HubEvents&) = delete;
+
+    void watch(bw_sim::ProgramRun& run) {
+        pipes_[0] = run.pipeInode(false);
+        pipes_[1] = run.pipeInode(true);
+        run_ = &run;
+    }
+
+    // Hands the new LED writes and command starts and ends to the order.
+    void gather() {
+        const auto writes = hub_.ledValueWrites();
+        for (; ledsSeen_ < writes.size(); ++ledsSeen_) {
+            Event leds = event(writes[ledsSeen_].at - offset_, Event::Kind::leds);
+            leds.leds = writes[ledsSeen_].state;
+            const std::lock_guard<std::mutex> lock(mutex_);
+            const auto found = writes_.find(writes[ledsSeen_].at.count());
+            if (found != writes_.end()) {
+                leds.position[0] = found->second.first[0];
+                leds.position[1] = found->second.first[1];
+                leds.endsPattern = found->second.second;
+            } else {  // written before the program was known: placed by time
+                leds.position[0] = order_.collectedBy(false, leds.at);
+                leds.position[1] = order_.collectedBy(true, leds.at);
+            }
+            order_.add(leds);
         }
-    });
-    bw_sim::ProgramRun& run = hub.start(options.program);
-    running = &run;
-    const unsigned long pipes[2] = {run.pipeInode(false), run.pipeInode(true)};
-    // This thread only collects output, so each piece gets the time it was collected; another
-    // one looks at the hub and shows what happened.
-    bw_sim::tool::RunOrder order;
-    run.onOutput(
-        [&](bool error, const std::string& piece) { order.collected(error, piece, since()); });
-    // Where a command's start or end stands in the program's output: what was collected by
-    // then and what waited in the pipes the command shares with the program.
-    const auto place = [&](Event& event, const bw_sim::PipeState(&streams)[2]) {
+        const auto commands = hub_.commands();
+        startSeen_.resize(commands.size());
+        endSeen_.resize(commands.size());
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            const bw_sim::CommandRecord& record = commands[i];
+            if (!startSeen_[i]) {
+                startSeen_[i] = 1;
+                Event started = event(record.started - offset_, Event::Kind::started, record.line);
+                started.command = i;
+                place(started, record.startStreams);
+                order_.add(started);
+            }
+            if (record.finished && !endSeen_[i]) {
+                endSeen_[i] = 1;
+                Event ended = event(record.ended - offset_, Event::Kind::ended, record.line);
+                ended.command = i;
+                ended.status = record.status;
+                ended.took = record.ended - record.started;
+                place(ended, record.endStreams);
+                order_.add(ended);
+            }
+        }
+    }
+
+  private:
+    // A command's place: what was collected by then and what waited in the pipes it
+    // shares with the program.
+    void place(Event& event, const bw_sim::PipeState (&streams)[2]) const {
         for (const int stream : {0, 1}) {
-            event.position[stream] = order.collectedBy(stream == 1, event.at);
+            event.position[stream] = order_.collectedBy(stream == 1, event.at);
             for (const bw_sim::PipeState& state : streams) {
-                if (state.inode != 0 && state.inode == pipes[stream]) {
+                if (state.inode != 0 && state.inode == pipes_[stream]) {
                     event.position[stream] += static_cast<std::size_t>(state.pending);
                     break;
                 }
             }
         }
-    };
-    std::size_t ledsShown = 0;
-    std::vector<char> startShown;
-    std::vector<char> endShown;
-    const auto look = [&](bool all) {
-        const auto writes = hub.ledValueWrites();
-        for (; ledsShown < writes.size(); ++ledsShown) {
-            Event leds = event(writes[ledsShown].at - offset, Event::Kind::leds);
-            leds.leds = writes[ledsShown].state;
-            const std::lock_guard<std::mutex> lock(mutex);
-            const auto found = writePositions.find(writes[ledsShown].at.count());
-            if (found != writePositions.end()) {
-                leds.position[0] = found->second.first[0];
-                leds.position[1] = found->second.first[1];
-                leds.endsPattern = found->second.second;
-            } else {  // written before the program was known: placed by time
-                leds.position[0] = order.collectedBy(false, leds.at);
-                leds.position[1] = order.collectedBy(true, leds.at);
-            }
-            order.add(leds);
-        }
-        const auto commands = hub.commands();
-        startShown.resize(commands.size());
-        endShown.resize(commands.size());
-        for (std::size_t i = 0; i < commands.size(); ++i) {
-            const bw_sim::CommandRecord& record = commands[i];
-            if (!startShown[i]) {
-                startShown[i] = 1;
-                Event started = event(record.started - offset, Event::Kind::started, record.line);
-                started.command = i;
-                place(started, record.startStreams);
-                order.add(started);
-            }
-            if (record.finished && !endShown[i]) {
-                endShown[i] = 1;
-                Event ended = event(record.ended - offset, Event::Kind::ended, record.line);
-                ended.command = i;
-                ended.status = record.status;
-                ended.took = record.ended - record.started;
-                place(ended, record.endStreams);
-                order.add(ended);
-            }
-        }
-        view.show(order.due(since(), kSettle, kPatternSettle, all), since());
-    };
-    // Asking whether the program is in pause() can take a scheduler tick, too long for the
-    // collecting thread.
-    std::atomic<bool> watching{true};
-    std::atomic<bool> waits{false};
-    std::thread viewer([&] {
-        while (watching) {
-            std::this_thread::sleep_for(kLookEvery);
-            look(false);
-            waits = waits || run.isPaused();
-        }
-    });
-    while (!waits && since() < options.limit && !run.waitForExit(kLookEvery)) {
     }
-    const bool paused = run.waitUntilPaused(std::chrono::milliseconds(0));
-    watching = false;
-    viewer.join();
-    look(true);
-    view.finish();
 
+    bw_sim::Hub& hub_;
+    bw_sim::tool::RunOrder& order_;
+    const Micros offset_;
+    std::atomic<bw_sim::ProgramRun*> run_{nullptr};
+    unsigned long pipes_[2] = {0, 0};
+    std::mutex mutex_;
+    // Per LED write (by its time): the program's place in each stream, and whether it ends
+    // a pattern.
+    std::map<std::int64_t, std::pair<std::array<std::size_t, 2>, bool>> writes_;
+    std::size_t ledsSeen_ = 0;
+    std::vector<char> startSeen_;
+    std::vector<char> endSeen_;
+};
+
+// What the run did, with times from the program's start.
+bw_sim::tool::RunRecord recordOf(const bw_sim::Hub& hub, const bw_sim::ProgramRun& run,
+                                 Micros offset) {
     bw_sim::tool::RunRecord record;
     record.out = run.out();
     record.err = run.err();
@@ -233,25 +225,20 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
             write.file + " <- \"" + write.data + "\"" +
             (write.error != 0 ? ": refused, " + std::string(std::strerror(write.error)) : ""));
     }
-    std::cout << bw_sim::tool::summaryText(record, color) << std::flush;
-    if (transcriptFd >= 0) {
-        const std::string error = bw_sim::tool::writeTranscript(transcriptFd, record);
-        if (!error.empty()) {
-            std::cerr << "bw-hub: cannot write the transcript: " << error << std::endl;
-        }
-    }
+    return record;
+}
 
-    const std::string took =
-        std::to_string(
-            duration_cast<std::chrono::milliseconds>(bw_sim::Hub::Clock::now() - start).count()) +
-        " ms";
+// The last line, and the exit status: did the program do its job and wait?
+int ending(bw_sim::ProgramRun& run, bool paused, const std::string& name,
+           std::chrono::milliseconds took, std::chrono::milliseconds limit) {
+    const std::string after = " after " + std::to_string(took.count()) + " ms";
     if (paused) {
         if (!run.terminate()) {
             std::cerr << "bw-hub: " << name << " waited for termination, but SIGTERM did not end it"
                       << std::endl;
             return kProgramFailed;
         }
-        std::cout << "bw-hub: " << name << " waited for termination after " << took
+        std::cout << "bw-hub: " << name << " waited for termination" << after
                   << "; SIGTERM ended it" << std::endl;
         return 0;
     }
@@ -261,13 +248,69 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
                   << (WIFSIGNALED(status)
                           ? " crashed: " + signalName(WTERMSIG(status))
                           : " exited by itself with status " + std::to_string(WEXITSTATUS(status)))
-                  << " after " << took << ", instead of waiting for termination" << std::endl;
+                  << after << ", instead of waiting for termination" << std::endl;
         return kProgramFailed;
     }
     std::cerr << "bw-hub: " << name << " did not reach its wait for termination within "
-              << static_cast<double>(options.limit.count()) / 1000.0
-              << " s (--limit gives it longer)" << std::endl;
+              << static_cast<double>(limit.count()) / 1000.0 << " s (--limit gives it longer)"
+              << std::endl;
     return kProgramFailed;
+}
+
+int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color) {
+    bw_sim::Hub hub(options.scenario);
+    const std::string name = baseName(options.program);
+    const std::string changes = differences(options.scenario);
+    std::cout << "bw-hub: " << name << " in a simulated hub: "
+              << (changes.empty() ? "a prism-1v1-eu on its first boot, everything works\n"
+                                  : "the default one (a prism-1v1-eu on its first boot, "
+                                    "everything works) with these changes:\n" +
+                                        changes)
+              << std::flush;
+    const auto start = bw_sim::Hub::Clock::now();
+    const auto since = [start] { return duration_cast<Micros>(bw_sim::Hub::Clock::now() - start); };
+    const Micros offset = duration_cast<Micros>(start - hub.origin());
+    bw_sim::tool::RunOrder order;
+    HubEvents events(hub, order, offset);
+    bw_sim::ProgramRun& run = hub.start(options.program);
+    events.watch(run);
+    bw_sim::tool::LiveView view(std::cout, color);
+    const auto look = [&](bool all) {
+        events.gather();
+        view.show(order.due(since(), kSettle, kPatternSettle, all), since());
+    };
+    // This thread only collects output, so each piece gets the time it was collected;
+    // another one looks at the hub and shows what happened. Asking whether the program is
+    // in pause() can take a scheduler tick, too long for the collecting thread.
+    run.onOutput(
+        [&](bool error, const std::string& piece) { order.collected(error, piece, since()); });
+    std::atomic<bool> watching{true};
+    std::atomic<bool> waits{false};
+    std::thread viewer([&] {
+        while (watching) {
+            std::this_thread::sleep_for(kLookEvery);
+            look(false);
+            waits = waits || run.isPaused();
+        }
+    });
+    while (!waits && since() < options.limit && !run.waitForExit(kLookEvery)) {
+    }
+    const bool paused = run.waitUntilPaused(std::chrono::milliseconds(0));
+    watching = false;
+    viewer.join();
+    look(true);
+    view.finish();
+    const auto took = duration_cast<std::chrono::milliseconds>(since());
+
+    const bw_sim::tool::RunRecord record = recordOf(hub, run, offset);
+    std::cout << bw_sim::tool::summaryText(record, color) << std::flush;
+    if (transcriptFd >= 0) {
+        const std::string error = bw_sim::tool::writeTranscript(transcriptFd, record);
+        if (!error.empty()) {
+            std::cerr << "bw-hub: cannot write the transcript: " << error << std::endl;
+        }
+    }
+    return ending(run, paused, name, took, options.limit);
 }
 
 }  // namespace
