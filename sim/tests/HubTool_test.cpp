@@ -220,6 +220,7 @@ ToolRun runToolOnTerminal(std::vector<std::string> args) {
     if (pid == 0) {
         const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& arg : args) {
             argv.push_back(arg.data());
         }

@@ -352,7 +352,7 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
         }
         const auto option = valued.find(name);
         if (option == valued.end()) {
-            if (args[i].rfind("-", 0) == 0) {
+            if (args[i].rfind('-', 0) == 0) {
                 return "unknown option " + args[i] + " (bw-hub --help lists the options)";
             }
             if (i + 1 != args.size()) {
@@ -368,7 +368,12 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
         try {
             option->second.second(value, option->second.first);
         } catch (const BadValue& bad) {
-            return "bad value '" + value + "' for " + name + ": use " + bad.message;
+            return std::string("bad value '")
+                .append(value)
+                .append("' for ")
+                .append(name)
+                .append(": use ")
+                .append(bad.message);
         }
     }
     return options.help ? std::string() : checkProgram(options.program);

@@ -277,7 +277,7 @@ std::string writeTranscript(int directoryFd, const RunRecord& run) {
                 continue;
             }
             if (n <= 0) {
-                const std::string error = std::string(name) + ": " + std::strerror(errno);
+                std::string error = std::string(name) + ": " + std::strerror(errno);
                 ::close(fd);
                 return error;
             }
