@@ -216,9 +216,10 @@ ToolRun runToolOnTerminal(std::vector<std::string> args) {
     ToolRun result;
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     EXPECT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string slavePath = ::ptsname(master);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY);
         std::vector<char*> argv;
         argv.reserve(args.size() + 1);
         for (std::string& arg : args) {
