@@ -3,8 +3,8 @@
 # runs in every build.
 
 # --- The ARM build, whose tests run under qemu-arm -cpu arm1176 -------------------------
-# Whole test programs. Besides these, every test program that links the simulated hub
-# (bwsim_hub) stays native: the hub serves sysfs through FUSE, and there is no libfuse for
+# Whole test programs. Besides these, every test program and helper that links the simulated
+# hub (bwsim_hub), directly or through another library, stays native: the hub serves sysfs through FUSE, and there is no libfuse for
 # the target here.
 set(BW_NATIVE_ONLY_PROGRAMS
   # Starts the ARM program itself in a sandbox: the kernel cannot run it without a
@@ -41,6 +41,7 @@ set(BW_NATIVE_ONLY_CASES_rawio_test
 # AddressSanitizer's handler reports the signal and exits with status 1 instead.
 set(BW_UNSANITIZED_CASES_sandbox_test Sandbox.CrashesHangsAndExceptionsFailTheTest)
 set(BW_UNSANITIZED_CASES_hub_test HubTest.TeardownAfterTheProgramCrashesLeavesNothingBehind)
+set(BW_UNSANITIZED_CASES_hub_tool_test HubToolRun.AProgramThatDoesNotWaitEndsTheToolWithOneLineSayingWhy)
 # Its seccomp filter makes every write on one descriptor number take nothing, and the
 # sanitizers' runtime tests memory by writing it into a pipe that gets that number later.
 set(BW_UNSANITIZED_CASES_rawio_test NoProgress.WriteExactlyIsFalseWhenWriteTakesNothing)
@@ -83,10 +84,58 @@ function(bw_discover_tests name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${filter} PROPERTIES TIMEOUT 300 ${environment})
 endfunction()
 
+# Whether the targets or libraries `items` reach the simulated hub through their links.
+function(bw_reaches_hub items result)
+  set(todo ${items})
+  set(seen)
+  while(todo)
+    list(POP_FRONT todo item)
+    string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" item "${item}")
+    if(item STREQUAL bwsim_hub)
+      set(${result} TRUE PARENT_SCOPE)
+      return()
+    endif()
+    if(TARGET ${item} AND NOT item IN_LIST seen)
+      list(APPEND seen ${item})
+      get_target_property(type ${item} TYPE)
+      get_target_property(links ${item} INTERFACE_LINK_LIBRARIES)
+      if(links)
+        list(APPEND todo ${links})
+      endif()
+      if(NOT type STREQUAL INTERFACE_LIBRARY)
+        get_target_property(links ${item} LINK_LIBRARIES)
+        if(links)
+          list(APPEND todo ${links})
+        endif()
+      endif()
+    endif()
+  endwhile()
+  set(${result} FALSE PARENT_SCOPE)
+endfunction()
+
 # Whether the ARM build leaves the whole program `name`, linking `libraries`, out.
 function(bw_native_only name libraries result)
   set(${result} FALSE PARENT_SCOPE)
-  if(CMAKE_CROSSCOMPILING AND (name IN_LIST BW_NATIVE_ONLY_PROGRAMS OR bwsim_hub IN_LIST libraries))
-    set(${result} TRUE PARENT_SCOPE)
+  if(CMAKE_CROSSCOMPILING)
+    bw_reaches_hub("${libraries}" hub)
+    if(hub OR name IN_LIST BW_NATIVE_ONLY_PROGRAMS)
+      set(${result} TRUE PARENT_SCOPE)
+    endif()
   endif()
+endfunction()
+
+# In the ARM build, leaves out of `all` every target under `directory` that links the
+# simulated hub, such as the test helpers built on it.
+function(bw_leave_out_hub_users directory)
+  get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    bw_reaches_hub(${target} hub)
+    if(hub)
+      set_target_properties(${target} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+    endif()
+  endforeach()
+  get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory IN LISTS subdirectories)
+    bw_leave_out_hub_users(${subdirectory})
+  endforeach()
 endfunction()
