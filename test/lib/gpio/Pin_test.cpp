@@ -64,6 +64,12 @@ TEST(Pin, AgainstTheHubsSysfs) {
          [] { return openness(outputPin()); },
          "closed; gpio11/direction out !EIO ×1; in0 - -; /sys/class/gpio/gpio11/direction: Write "
          "failed"},
+        {"export refused", Scenario().exportFails(11, EBUSY),
+         [] {
+             Pin pin = outputPin();
+             return inOrder({openness(pin), to_string(pin.setValue(true))});
+         },
+         "closed0; export 11 !EBUSY ×1; - - -; GPIO: unable to export GPIO 11."},
         {"not exported, then unexported twice", Scenario(),
          [] {
              PinExporter exporter(11, true, 1, 100);
