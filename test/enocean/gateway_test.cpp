@@ -132,8 +132,10 @@ TEST_F(GatewayLink, ReceivingReprobesOnceTheDelayHasPassed) {
         Gateway::RetryDelays delays;
         delays.first = 200;
         std::unique_ptr<Gateway> gateway;
-        (void)capture([&] { gateway = std::make_unique<Gateway>(delays); });
+        // Taken before the gateway starts its clock: on a slow machine (or under emulation)
+        // the construction itself takes milliseconds that count towards the delay.
         const auto probed = std::chrono::steady_clock::now();
+        (void)capture([&] { gateway = std::make_unique<Gateway>(delays); });
         Module module(Scenario{});
         gateway->receivePackets();
         if (millisecondsSince(probed) < 200) {
