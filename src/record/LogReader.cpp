@@ -427,6 +427,7 @@ bool Reader::finalSync() {
         return false;
     }
     const bool poweroff = powersOff(record_.model);
+    const std::size_t syncOutput = pos_;
     const std::size_t which =
         output(poweroff ? std::vector<std::string>{kStepFailed, running(kPoweroff)}
                         : std::vector<std::string>{kStepFailed});
@@ -437,7 +438,7 @@ bool Reader::finalSync() {
     if (poweroff && which != 1) {
         return cut();
     }
-    const std::string rest = log_.substr(pos_);
+    const std::string rest = log_.substr(poweroff ? pos_ : syncOutput);
     // The failure line begun and cut, or a report after the end: never a pass.
     if (!poweroff && startedFailureLine(rest)) {
         return cut();

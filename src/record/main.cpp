@@ -78,7 +78,8 @@ std::string parse(int argc, char** argv, Options& options) {
                              : arg == "--time" ? &options.start
                                                : nullptr;
         if (value != nullptr) {
-            if (i + 1 >= argc || std::string(argv[i + 1]).empty()) {
+            const std::string next = i + 1 < argc ? argv[i + 1] : "";
+            if (next.empty() || (next[0] == '-' && next != "-")) {
                 return arg + " needs a value";
             }
             *value = argv[++i];
