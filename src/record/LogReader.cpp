@@ -227,6 +227,7 @@ class Reader {
     Section* current_ = nullptr;
     std::string where_ = "the model line";
     std::size_t start_ = 0;
+    bool ttyUndone_ = false;
 };
 
 bool Reader::findModelLine() {
@@ -237,8 +238,9 @@ bool Reader::findModelLine() {
                 return cut();
             }
             const std::string text = log_.substr(line, lineEnd - line);
-            if (endsWith(text, "\"\r")) {
+            if (!ttyUndone_ && endsWith(text, "\"\r")) {
                 log_ = withoutTtyLineEnds(log_);
+                ttyUndone_ = true;  // once: a second CR was the program's own
                 return findModelLine();
             }
             if (text.size() > kModelPrefix.size() && text.back() == '"') {
