@@ -23,7 +23,6 @@ const std::string kPostHook = "/usr/local/share/bw-selftest/post-hook";
 const std::string kOk = ": OK";
 const std::string kAbsent = ": Does not exist";
 const std::string kStepFailed = "\n FAIL\n";
-const std::string kSeparator(80, '=');
 const std::string kPreparing = "Preparing normal boot. \n \n";
 const std::string kFinalSync = "/bin/sync";
 const std::string kPoweroff = "/sbin/poweroff";
