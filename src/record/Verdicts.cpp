@@ -12,6 +12,7 @@ namespace bw_record {
 namespace {
 
 const std::string kSeparator(80, '=');
+const std::string kFactoryStart = "Running factory tool. \n\n";
 // Enough for every real log many times over; a log that needs more is not settled.
 constexpr unsigned long kBudget = 2000000;
 
@@ -41,13 +42,11 @@ class Placer {
             }
             const unsigned now = failures + (passed ? 0U : 1U);
             const std::size_t after = sep + core.size();
-            const std::string follow =
-                last ? summaryLine(now) : "\n\n" + bannerOf(suite_[test + 1]) + "\n";
-            if (log_.compare(after, follow.size(), follow) != 0) {
+            if (!follows(after, test, now)) {
                 continue;
             }
             found_.push_back({at, passed});
-            if (last || place(test + 1, after + follow.size(), now)) {
+            if (last || place(test + 1, after + nextBanner(test).size(), now)) {
                 return true;
             }
             found_.pop_back();
@@ -59,6 +58,24 @@ class Placer {
     std::vector<VerdictAt> found_;
 
   private:
+    std::string nextBanner(std::size_t test) const {
+        return "\n\n" + bannerOf(suite_[test + 1]) + "\n";
+    }
+    // What must come after the verdict of `test`: the next banner, or the summary and, after
+    // a pass, the factory step's first line (unless the log ends before it).
+    bool follows(std::size_t after, std::size_t test, unsigned failures) const {
+        if (test + 1 < suite_.size()) {
+            const std::string banner = nextBanner(test);
+            return log_.compare(after, banner.size(), banner) == 0;
+        }
+        const std::string summary = summaryLine(failures);
+        const std::string follow = summary + (failures == 0 ? kFactoryStart : "");
+        const std::size_t left = log_.size() - after;
+        return log_.compare(after, follow.size(), follow) == 0 ||
+               (left >= summary.size() && left < follow.size() &&
+                follow.compare(0, left, log_, after, left) == 0);
+    }
+
     const std::string& log_;
     const std::vector<std::string>& suite_;
     std::set<std::tuple<std::size_t, std::size_t, unsigned>> deadEnds_;

@@ -62,15 +62,14 @@ def main(junit_path, json_path, status):
         fail("the steps differ between the records")
 
     print("%s (exit %d): %s" % (record["verdict"], status, record["reason"]))
-    print("model %s, %s%s" % (record["model"], record["road"],
-                              ", powers off" if record["poweroff"] else ""))
-    for t in record["tests"]:
-        lines = t["narration"].split("\n")
-        print("test %s %s: %d lines from %r" % (t["name"], t["verdict"], len(lines), lines[0]))
-    if record["summary"] is not None:
-        print("summary " + record["summary"])
-    for s in record["steps"]:
-        print("step %s %s" % (s["name"], s["outcome"]))
+    tests = ", ".join("%s %s/%d lines" % (t["name"], t["verdict"], t["narration"].count("\n") + 1)
+                      for t in record["tests"])
+    print("%s, %s%s%s%s" % (record["model"], record["road"],
+                            ", powers off" if record["poweroff"] else "",
+                            ": " + tests if tests else "",
+                            "; " + record["summary"] if record["summary"] else ""))
+    if record["steps"]:
+        print("steps: " + ", ".join("%s %s" % (s["name"], s["outcome"]) for s in record["steps"]))
 
 
 if __name__ == "__main__":
