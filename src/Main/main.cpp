@@ -1,17 +1,9 @@
-// The entry: identify the hub, then take the first-boot or the normal-boot road, then wait.
-#include <string>
-
-#include "lib/prism/Model.hpp"
+// The entry: identify the hub, take the first-boot or the normal-boot road, then wait until
+// the service manager ends the process.
+#include "Main/entry.hpp"
 #include "setup/Setup.hpp"
 
 int main() {
-    using namespace bw_selftest;
-
-    const std::string id = readModelId();
-    printModelLine(id);
-    const Model model = parseModel(id);
-    if (checkModelSupported(model)) {
-        // The LEDs and the two roads come with the run-control work.
-    }
-    awaitTermination();
+    bw_selftest::runCatchingAll(bw_selftest::runSequence);
+    bw_selftest::awaitTermination();
 }

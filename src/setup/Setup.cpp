@@ -1,9 +1,12 @@
-// Run control around the tests: the model table, and the final wait.
+// Run control around the tests: the model table, the steps that change the system before
+// and after the tests, and the final wait.
 #include "setup/Setup.hpp"
 
 #include <unistd.h>
 
 #include <iostream>
+
+#include "util/run.hpp"
 
 namespace bw_selftest {
 
@@ -22,6 +25,53 @@ constexpr ModelId kModelIds[] = {
     {"prism-1v1-eu-proto-1", Model::prism_1v1_eu_proto_1},
     {"prism-1v1-eu-proto-2", Model::prism_1v1_eu_proto_2},
 };
+
+constexpr unsigned kLedGpios[] = {11, 12, 13};
+
+constexpr const char* kPreHook = "/usr/local/share/bw-selftest/pre-hook";
+constexpr const char* kPostHook = "/usr/local/share/bw-selftest/post-hook";
+constexpr const char* kKeepSshMarker = "/var/lib/brambleway/.keepssh";
+
+constexpr const char* kStopCommands[] = {
+    "/usr/bin/svc -d /etc/service/mainbus",     "/usr/bin/svc -d /etc/service/zwave-svc",
+    "/usr/bin/svc -d /etc/service/zipgateway",  "/bin/systemctl stop zigbee-svc",
+    "/usr/bin/svc -d /etc/service/pkg-upgrade", "/usr/bin/svc -d /etc/service/relaylink",
+};
+
+// The marker goes first: once it is gone the next boot is an ordinary one, even if a later
+// step fails and leaves some services disabled.
+constexpr const char* kFilesToRemove[] = {
+    kFirstBootMarker,
+    "/etc/service/mainbus/down",
+    "/etc/service/zipgateway/down",
+    "/etc/service/zwave-svc/down",
+    "/etc/service/pkg-upgrade/down",
+    "/etc/service/relaylink/down",
+};
+
+bool runHook(const char* path) {
+    // Only a hook known to be absent is skipped: one whose presence cannot be tested is
+    // run all the same, and fails in the shell.
+    return checkAbsent(path) || runCommand(path);
+}
+
+bool applySshPolicy() {
+    if (checkExists(kKeepSshMarker)) {
+        std::cout << "Keeping SSH as it is." << std::endl;
+        return true;
+    }
+    return runCommand("/usr/sbin/update-rc.d ssh disable");
+}
+
+bool runNormalBootSteps() {
+    for (const char* path : kFilesToRemove) {
+        if (!removeIfPresent(path)) {
+            return false;
+        }
+    }
+    return runCommand("/bin/systemctl enable zigbee-svc") && applySshPolicy() &&
+           runCommand("/bin/sync");
+}
 
 }  // namespace
 
@@ -44,6 +94,52 @@ bool checkModelSupported(Model model) {
     }
     std::cout << "Model not supported. Awaiting termination... " << std::endl;
     return false;
+}
+
+LEDs makeLEDs(Model model) {
+    switch (model) {
+        case Model::prism_1v1_eu:
+        case Model::prism_1v0_eu:
+        case Model::prism_1v0_1_eu:
+        case Model::prism_1v1_eu_proto_1:
+        case Model::prism_1v1_eu_proto_2:
+            return LEDs(kLedGpios[0], kLedGpios[1], kLedGpios[2]);
+        default:
+            return LEDs();
+    }
+}
+
+bool runPreHook() {
+    return runHook(kPreHook);
+}
+
+bool runPostHook() {
+    return runHook(kPostHook);
+}
+
+bool stopServices() {
+    for (const char* command : kStopCommands) {
+        if (!runCommand(command)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool prepareNormalBoot() {
+    std::cout << "Preparing normal boot. \n " << std::endl;
+    if (runNormalBootSteps()) {
+        return true;
+    }
+    std::cout << "\n FAIL" << std::endl;
+    return false;
+}
+
+bool powerOffForModel(Model model) {
+    if (model != Model::crate_1v0_b_eu) {
+        return true;
+    }
+    return runCommand("/sbin/poweroff");
 }
 
 void awaitTermination() {
