@@ -64,7 +64,7 @@ def main(junit_path, json_path, status):
     print("%s (exit %d): %s" % (record["verdict"], status, record["reason"]))
     tests = ", ".join("%s %s/%d lines" % (t["name"], t["verdict"], t["narration"].count("\n") + 1)
                       for t in record["tests"])
-    print("%s, %s%s%s%s" % (record["model"], record["road"],
+    print("%s, %s%s%s%s" % (json.dumps(record["model"]), record["road"],
                             ", powers off" if record["poweroff"] else "",
                             ": " + tests if tests else "",
                             "; " + record["summary"] if record["summary"] else ""))
