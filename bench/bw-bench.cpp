@@ -362,6 +362,9 @@ int main(int argc, char** argv) {
         {"C floor", paths[1], Wait::pause},
         {"C++ iostream floor", paths[2], Wait::pause},
         {"POSIX shell script", paths[3], Wait::sleepProgram}};
+    // A program file written moments ago (by the build) is still dirty in the page cache,
+    // and its mapped pages would count as the process's Private_Dirty until written back.
+    ::sync();
     try {
         const std::vector<double> boots =
             inSandbox([&] { return normalBoots(candidates, rounds); });
