@@ -4,6 +4,7 @@
 // that agrees with the verdicts) appears first.
 #include "record/LogReader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <vector>
@@ -247,6 +248,9 @@ bool Reader::findModelLine() {
                 record_.model =
                     text.substr(kModelPrefix.size(), text.size() - kModelPrefix.size() - 1);
                 pos_ = lineEnd + 1;
+                // A capture may run on into the next boot (after a power cut, say): that is
+                // another run, and no part of this one.
+                log_.resize(std::min(log_.size(), log_.find(kModelPrefix, pos_)));
                 return true;
             }
         }

@@ -113,6 +113,17 @@ TEST(RecordRules, ACutLogNeverPasses) {
     }
 }
 
+// A capture that runs on into the next boot, cut line and all: only the first run counts.
+TEST(RecordRules, TheNextBootIsNoPartOfTheRun) {
+    const std::string next = slurp(kTranscriptDirs[0] / "pass-crate-1v0-b-eu.stdout");
+    for (const fs::path& transcript : transcripts()) {
+        const std::string log = slurp(transcript);
+        EXPECT_EQ(bw_record::jsonRecord(readLog(log), ""),
+                  bw_record::jsonRecord(readLog(log + next), ""))
+            << transcript;
+    }
+}
+
 // A serial console's tty writes every line feed as CR LF.
 TEST(RecordRules, ATtyCaptureGivesTheSameRecord) {
     for (const fs::path& transcript : transcripts()) {
