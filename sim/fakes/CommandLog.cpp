@@ -9,14 +9,38 @@ namespace bw_sim {
 
 namespace command_log {
 
-std::string startEntry(pid_t pid, std::chrono::microseconds at, const std::string& program,
-                       const std::string& line) {
-    return makeRecord({"start", std::to_string(pid), std::to_string(at.count()), program, line});
+namespace {
+
+std::vector<std::string> withStreams(std::vector<std::string> fields,
+                                     const PipeState (&streams)[2]) {
+    for (const PipeState& stream : streams) {
+        fields.push_back(std::to_string(stream.inode));
+        fields.push_back(std::to_string(stream.pending));
+    }
+    return fields;
 }
 
-std::string endEntry(pid_t pid, std::chrono::microseconds at, int status) {
-    return makeRecord(
-        {"end", std::to_string(pid), std::to_string(at.count()), std::to_string(status)});
+// The streams after `first` in `fields`, when they are there.
+void readStreams(const std::vector<std::string>& fields, std::size_t first,
+                 PipeState (&streams)[2]) {
+    for (std::size_t i = 0; i < 2 && first + 2 * i + 1 < fields.size(); ++i) {
+        streams[i].inode = std::strtoul(fields[first + 2 * i].c_str(), nullptr, 10);
+        streams[i].pending = std::atol(fields[first + 2 * i + 1].c_str());
+    }
+}
+
+}  // namespace
+
+std::string startEntry(pid_t pid, std::chrono::microseconds at, const std::string& program,
+                       const std::string& line, const PipeState (&streams)[2]) {
+    return makeRecord(withStreams(
+        {"start", std::to_string(pid), std::to_string(at.count()), program, line}, streams));
+}
+
+std::string endEntry(pid_t pid, std::chrono::microseconds at, int status,
+                     const PipeState (&streams)[2]) {
+    return makeRecord(withStreams(
+        {"end", std::to_string(pid), std::to_string(at.count()), std::to_string(status)}, streams));
 }
 
 std::vector<CommandRecord> parse(const std::string& text) {
@@ -27,12 +51,13 @@ std::vector<CommandRecord> parse(const std::string& text) {
         }
         const auto pid = static_cast<pid_t>(std::atol(fields[1].c_str()));
         const std::chrono::microseconds at(std::atoll(fields[2].c_str()));
-        if (fields[0] == "start" && fields.size() == 5) {
+        if (fields[0] == "start" && fields.size() >= 5) {
             CommandRecord record;
             record.pid = pid;
             record.started = at;
             record.program = fields[3];
             record.line = fields[4];
+            readStreams(fields, 5, record.startStreams);
             records.push_back(std::move(record));
             continue;
         }
@@ -45,6 +70,7 @@ std::vector<CommandRecord> parse(const std::string& text) {
                 it->finished = true;
                 it->ended = at;
                 it->status = std::atoi(fields[3].c_str());
+                readStreams(fields, 4, it->endStreams);
                 break;
             }
         }

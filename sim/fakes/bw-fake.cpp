@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -89,6 +91,17 @@ long appendToLog(const std::string& entry, const FakeRule* rule) {
     return written ? earlier : -1;
 }
 
+// Where this run stands in its caller's standard output and error.
+void pipeStates(PipeState (&streams)[2]) {
+    for (int fd = 1; fd <= 2; ++fd) {
+        struct stat st {};
+        int pending = 0;
+        if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode) && ::ioctl(fd, FIONREAD, &pending) == 0) {
+            streams[fd - 1] = {static_cast<unsigned long>(st.st_ino), pending};
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,7 +116,10 @@ int main(int argc, char** argv) {
     const Outcome outcome = rule != nullptr ? rule->outcome : Outcome::succeeds();
 
     const pid_t pid = ::getpid();
-    const long earlierRuns = appendToLog(command_log::startEntry(pid, now(), program, line), rule);
+    PipeState streams[2];
+    pipeStates(streams);
+    const long earlierRuns =
+        appendToLog(command_log::startEntry(pid, now(), program, line, streams), rule);
     if (earlierRuns < 0) {
         std::fprintf(stderr, "%s (simulated): cannot write %s\n", program.c_str(), kCommandLogPath);
         return kCannotLog;
@@ -117,7 +133,9 @@ int main(int argc, char** argv) {
         status = applyEffect(program, args);
     }
     std::fflush(nullptr);
-    if (appendToLog(command_log::endEntry(pid, now(), status), nullptr) < 0) {
+    PipeState ending[2];
+    pipeStates(ending);
+    if (appendToLog(command_log::endEntry(pid, now(), status, ending), nullptr) < 0) {
         return kCannotLog;
     }
     if (status < 0) {

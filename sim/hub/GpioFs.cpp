@@ -167,11 +167,26 @@ int GpioFs::read(const std::string& path, std::uint64_t handle, std::string& con
 }
 
 int GpioFs::write(const std::string& path, std::uint64_t handle, const std::string& data) {
+    GpioWrite write;
+    std::function<void(const GpioWrite&)> observer;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const int error = writeLocked(path, handle, data);
+        const auto at =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - origin_);
+        timeline_.push_back({at, path, data, error});
+        write = timeline_.back();
+        observer = observer_;
+    }
+    if (observer) {
+        observer(write);
+    }
+    return write.error;
+}
+
+void GpioFs::onWrite(std::function<void(const GpioWrite&)> observer) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const int error = writeLocked(path, handle, data);
-    const auto at = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - origin_);
-    timeline_.push_back({at, path, data, error});
-    return error;
+    observer_ = std::move(observer);
 }
 
 int GpioFs::writeLocked(const std::string& path, std::uint64_t handle, const std::string& data) {

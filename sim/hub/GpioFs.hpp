@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -66,6 +67,9 @@ class GpioFs : public VirtualFiles {
 
     GpioLine line(unsigned gpio) const;
     std::vector<GpioWrite> timeline() const;
+    // Called on the file system's thread after each write is recorded and before the
+    // writer gets its answer, while the writer is still blocked in write().
+    void onWrite(std::function<void(const GpioWrite&)> observer);
     // Drives an input line from outside, as a button or another chip would.
     void setInputLevel(unsigned gpio, int level);
 
@@ -106,6 +110,7 @@ class GpioFs : public VirtualFiles {
     std::map<unsigned, int> inputLevels_;
     std::uint64_t generations_ = 0;
     std::vector<GpioWrite> timeline_;
+    std::function<void(const GpioWrite&)> observer_;
 };
 
 }  // namespace bw_sim

@@ -114,6 +114,13 @@ std::vector<LedChange> Hub::ledHistory() const {
     return bw_sim::ledHistory(gpio_->timeline(), initialLeds(scenario_.gpio_));
 }
 
+std::vector<LedChange> Hub::ledValueWrites() const {
+    if (!gpio_) {
+        return {};
+    }
+    return bw_sim::ledValueWrites(gpio_->timeline(), initialLeds(scenario_.gpio_));
+}
+
 std::vector<CommandRecord> Hub::commands() const {
     std::vector<CommandRecord> records = command_log::parse(readWhole(kCommandLogPath));
     const auto origin =

@@ -53,6 +53,8 @@ class Hub {
     const GpioFs& gpio() const;
     LedState leds() const;
     std::vector<LedChange> ledHistory() const;
+    // The LEDs after each write to one of their value files, changed or not.
+    std::vector<LedChange> ledValueWrites() const;
     // Every run of a fake program so far, in the order they started.
     std::vector<CommandRecord> commands() const;
     std::vector<std::string> commandLines() const;

@@ -61,7 +61,13 @@ LedState ledState(const GpioFs& gpio) {
             levelOf(gpio.line(kLedGpios[2]))};
 }
 
-std::vector<LedChange> ledHistory(const std::vector<GpioWrite>& timeline, const LedState& initial) {
+namespace {
+
+// Replays the timeline from `initial`; `keep` picks the writes to report, given the line's
+// file and whether the write changed an LED.
+template <class Keep>
+std::vector<LedChange> replay(const std::vector<GpioWrite>& timeline, const LedState& initial,
+                              Keep keep) {
     std::vector<LedChange> history;
     LedState state = initial;
     for (const GpioWrite& write : timeline) {
@@ -80,11 +86,35 @@ std::vector<LedChange> ledHistory(const std::vector<GpioWrite>& timeline, const 
             long value = 0;
             led = parseKernelLong(write.data, value) && value != 0 ? 1 : 0;
         }
-        if (led != before) {
+        if (keep(file, led != before)) {
             history.push_back({write.at, state});
         }
     }
     return history;
+}
+
+}  // namespace
+
+std::vector<LedChange> ledHistory(const std::vector<GpioWrite>& timeline, const LedState& initial) {
+    return replay(timeline, initial, [](const std::string&, bool changed) { return changed; });
+}
+
+std::vector<LedChange> ledValueWrites(const std::vector<GpioWrite>& timeline,
+                                      const LedState& initial) {
+    return replay(timeline, initial, [](const std::string& file, bool) { return file == "value"; });
+}
+
+std::string ledMeaning(const LedState& state) {
+    if (state == lit(false, false, true)) {
+        return "testing";
+    }
+    if (state == lit(true, false, false)) {
+        return "failed";
+    }
+    if (state == lit(false, true, false)) {
+        return "passed";
+    }
+    return state == lit(true, true, true) ? "normal boot" : "";
 }
 
 }  // namespace bw_sim

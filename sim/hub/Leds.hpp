@@ -39,5 +39,12 @@ struct LedChange {
 // (export, direction and value writes to GPIO 11, 12 and 13), from `initial`.
 std::vector<LedChange> ledHistory(const std::vector<GpioWrite>& timeline,
                                   const LedState& initial = {});
+// The LEDs after every accepted write to the value file of GPIO 11, 12 or 13, changed or
+// not: each moment the program set an LED.
+std::vector<LedChange> ledValueWrites(const std::vector<GpioWrite>& timeline,
+                                      const LedState& initial = {});
+
+// What a pattern tells: "testing", "failed", "passed", "normal boot", or empty.
+std::string ledMeaning(const LedState& state);
 
 }  // namespace bw_sim

@@ -201,6 +201,10 @@ class Scenario {
     // --- More hardware (see HubDevice)
     Scenario& device(HubDeviceFactory factory);
 
+    // Every choice of the scenario, one "item: value" line each, in a fixed order: two
+    // scenarios that lay out the same hub read the same.
+    std::string describe() const;
+
   private:
     friend class Hub;
 

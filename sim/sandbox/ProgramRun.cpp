@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -146,10 +148,21 @@ void ProgramRun::pump(int waitMs) {
         if (p.fd < 0 || p.revents == 0) {
             continue;
         }
-        const ssize_t n = ::read(p.fd, buffer, sizeof buffer);
+        const bool error = p.fd == errFd_;
+        ssize_t n = 0;
+        {
+            const std::lock_guard<std::mutex> lock(collecting_);
+            n = ::read(p.fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (error ? err_ : out_).append(buffer, static_cast<std::size_t>(n));
+            }
+        }
         if (n > 0) {
-            (p.fd == outFd_ ? out_ : err_).append(buffer, static_cast<std::size_t>(n));
+            if (listener_) {
+                listener_(error, std::string(buffer, static_cast<std::size_t>(n)));
+            }
         } else if (n == 0 || errno != EINTR) {
+            const std::lock_guard<std::mutex> lock(collecting_);
             closeFd(p.fd == outFd_ ? outFd_ : errFd_);
         }
     }
@@ -169,6 +182,25 @@ bool ProgramRun::reap(bool block) {
         status_ = status;
     }
     return exited_;
+}
+
+std::size_t ProgramRun::written(bool error) const {
+    const std::lock_guard<std::mutex> lock(collecting_);
+    return (error ? err_ : out_).size() + uncollected(error);
+}
+
+std::size_t ProgramRun::uncollected(bool error) const {
+    int pending = 0;
+    if (::ioctl(error ? errFd_ : outFd_, FIONREAD, &pending) != 0 || pending < 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(pending);
+}
+
+unsigned long ProgramRun::pipeInode(bool error) const {
+    const std::lock_guard<std::mutex> lock(collecting_);
+    struct stat st {};
+    return ::fstat(error ? errFd_ : outFd_, &st) == 0 ? static_cast<unsigned long>(st.st_ino) : 0;
 }
 
 // /proc/PID/syscall names the call a sleeping task is blocked in.

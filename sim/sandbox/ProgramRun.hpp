@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,14 @@ class ProgramRun {
     bool terminate(std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
     bool exited() const { return exited_; }
+    // How many bytes the program has written to standard output (or error) so far,
+    // collected or not, and the inode of that pipe (0 once it is closed). Safe from another
+    // thread: while the program is blocked, this is exactly where it stands in the stream.
+    std::size_t written(bool error) const;
+    unsigned long pipeInode(bool error) const;
+    // True while the program is blocked in pause(). Safe from another thread; it may take a
+    // scheduler tick while the program runs.
+    bool isPaused() const;
     int waitStatus() const { return status_; }
 
     // The descriptor numbers the program has open now, in order (from /proc/PID/fd).
@@ -46,6 +55,11 @@ class ProgramRun {
 
     const std::string& out() const { return out_; }
     const std::string& err() const { return err_; }
+
+    // Called with every piece of output the moment it is collected (standard error when
+    // `error`), so a watcher can show it while the program runs.
+    using OutputListener = std::function<void(bool error, const std::string& piece)>;
+    void onOutput(OutputListener listener) { listener_ = std::move(listener); }
 
   private:
     // Forks with the output pipes in place; in the child, `child` takes over and never
@@ -55,7 +69,7 @@ class ProgramRun {
     void pump(int waitMs);
     void drain();
     bool reap(bool block);
-    bool isPaused() const;
+    std::size_t uncollected(bool error) const;
 
     pid_t pid_ = -1;
     int outFd_ = -1;
@@ -64,6 +78,9 @@ class ProgramRun {
     int status_ = 0;
     std::string out_;
     std::string err_;
+    OutputListener listener_;
+    // Held while collected bytes move from a pipe into out_ or err_.
+    mutable std::mutex collecting_;
 };
 
 }  // namespace bw_sim

@@ -155,10 +155,11 @@ void overlay(const std::string& directory) {
         fail("mkdir " + base);
     }
     // The overlay's root takes its owner and mode from the upper layer: copy the lower's,
-    // so that /tmp stays world-writable, for instance.
+    // so that /tmp stays world-writable, for instance. In a user namespace the host's root
+    // has no id (EINVAL): the upper then keeps this namespace's root as its owner.
     struct stat lower {};
     if (::stat(directory.c_str(), &lower) != 0 ||
-        ::chown(upper.c_str(), lower.st_uid, lower.st_gid) != 0 ||
+        (::chown(upper.c_str(), lower.st_uid, lower.st_gid) != 0 && errno != EINVAL) ||
         ::chmod(upper.c_str(), lower.st_mode & 07777) != 0) {
         fail("copying owner and mode of " + directory);
     }
@@ -295,7 +296,11 @@ void freshDev() {
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {
     makeDirectory(parentOf(path));
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0 && errno == EACCES && ::unlink(path.c_str()) == 0) {
+        // A host file whose owner has no id in this user namespace: replaced, not changed.
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    }
     if (fd < 0) {
         fail("open " + path);
     }
