@@ -1,10 +1,10 @@
 // Any bytes as a run's log: the record tool's reader and both writers must neither crash
-// nor hang, and a log they call passed must carry no failed or unfinished part.
+// nor hang, and a run they call passed must carry no failed or unfinished part.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "check.hpp"
 #include "record/LogReader.hpp"
 #include "record/Writers.hpp"
 
@@ -13,23 +13,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const RunRecord record = readLog(std::string(reinterpret_cast<const char*>(data), size));
     const std::string junit = junitRecord(record, "2026-12-08T09:30:00Z");
     const std::string json = jsonRecord(record, "");
-    if (junit.empty() || json.empty()) {
-        std::abort();
+    BW_FUZZ_CHECK(!junit.empty() && !json.empty());
+    if (record.verdict != Verdict::passed) {
+        // Whatever went wrong, a JUnit reader must not see a pass.
+        BW_FUZZ_CHECK(junit.find("<failure") != std::string::npos ||
+                      junit.find("<error") != std::string::npos);
+        return 0;
     }
-    if (record.verdict == Verdict::passed) {
-        for (const Section& section : record.tests) {
-            if (section.outcome != Outcome::passed) {
-                std::abort();
-            }
-        }
-        for (const Section& section : record.steps) {
-            if (section.outcome != Outcome::passed) {
-                std::abort();
-            }
-        }
-        if (junit.find("<failure") != std::string::npos || junit.find("<error") != std::string::npos) {
-            std::abort();
-        }
+    BW_FUZZ_CHECK(record.summary == "All tests passed." && !record.tests.empty());
+    for (const Section& section : record.tests) {
+        BW_FUZZ_CHECK(section.outcome == Outcome::passed);
     }
+    for (const Section& section : record.steps) {
+        BW_FUZZ_CHECK(section.outcome == Outcome::passed);
+    }
+    BW_FUZZ_CHECK(junit.find("<failure") == std::string::npos &&
+                  junit.find("<error") == std::string::npos);
     return 0;
 }
