@@ -1,0 +1,195 @@
+// The run's output is fixed narration with the outside programs' own output between its
+// lines. That output may hold anything, so each stretch of it ends only where the whole
+// text that must follow it (with what comes after, such as the next banner or a summary
+// that agrees with the verdicts) appears first.
+#include "record/LogReader.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "record/Reader.hpp"
+#include "record/Suites.hpp"
+#include "record/Verdicts.hpp"
+
+namespace bw_record {
+
+namespace reading {
+
+namespace {
+
+const std::string kModelPrefix = "corenode.model = \"";
+const std::string kUnsupported = "Model not supported. Awaiting termination... ";
+const std::string kMarker = "/var/lib/brambleway/.firstboot";
+const std::string kPreHook = "/usr/local/share/bw-selftest/pre-hook";
+
+const std::array<const char*, 6> kServices = {"mainbus",    "zwave-svc",   "zipgateway",
+                                              "zigbee-svc", "pkg-upgrade", "relaylink"};
+
+std::string stopCommand(const std::string& service) {
+    if (service == "zigbee-svc") {
+        return "/bin/systemctl stop zigbee-svc";
+    }
+    return "/usr/bin/svc -d /etc/service/" + service;
+}
+
+// A tty turns every line feed the program writes into CR LF; undo it.
+std::string withoutTtyLineEnds(const std::string& log) {
+    std::string out;
+    out.reserve(log.size());
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (!(log[i] == '\r' && i + 1 < log.size() && log[i + 1] == '\n')) {
+            out += log[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool Reader::findModelLine() {
+    for (std::size_t line = 0; line < log_.size();) {
+        const std::size_t lineEnd = log_.find('\n', line);
+        if (log_.compare(line, kModelPrefix.size(), kModelPrefix) == 0) {
+            if (lineEnd == std::string::npos) {
+                return cut();
+            }
+            const std::string text = log_.substr(line, lineEnd - line);
+            if (!ttyUndone_ && endsWith(text, "\"\r")) {
+                log_ = withoutTtyLineEnds(log_);
+                ttyUndone_ = true;  // once: a second CR was the program's own
+                return findModelLine();
+            }
+            if (text.size() > kModelPrefix.size() && text.back() == '"') {
+                record_.modelKnown = true;
+                record_.model =
+                    text.substr(kModelPrefix.size(), text.size() - kModelPrefix.size() - 1);
+                pos_ = lineEnd + 1;
+                // A capture may run on into the next boot (after a power cut, say): that is
+                // another run, and no part of this one.
+                log_.resize(std::min(log_.size(), log_.find(kModelPrefix, pos_)));
+                return true;
+            }
+        }
+        if (lineEnd == std::string::npos) {
+            break;
+        }
+        line = lineEnd + 1;
+    }
+    return end(Outcome::incomplete, Verdict::incomplete, "the log holds no model line");
+}
+
+// Lines between the model line and the road's line can only be the program's own error
+// lines (LED set-up) where the capture mixes standard error in.
+bool Reader::findRoad() {
+    where_ = "the first-boot marker check";
+    const std::string markerLine = "Checking " + kMarker;
+    for (;;) {
+        const std::size_t lineEnd = log_.find('\n', pos_);
+        if (lineEnd == std::string::npos) {
+            return cut();
+        }
+        const std::string text = log_.substr(pos_, lineEnd - pos_);
+        pos_ = lineEnd + 1;
+        if (text == kUnsupported) {
+            record_.road = Road::unsupported;
+            return failed("model not supported");
+        }
+        if (text.compare(0, markerLine.size(), markerLine) == 0) {
+            if (text.substr(markerLine.size()) == kOk) {
+                record_.road = Road::firstBoot;
+                return true;
+            }
+            record_.road = Road::normalBoot;
+            return failed("normal boot: the first-boot marker is absent, no test ran");
+        }
+    }
+}
+
+bool Reader::firstBoot() {
+    const std::vector<std::string> suite = suiteOf(record_.model);
+    if (suite.empty()) {
+        return failed("no test suite is known for this model");
+    }
+    record_.steps.resize(stepCount);
+    for (std::size_t step = 0; step < stepCount; ++step) {
+        record_.steps[step].name = kStepNames[step];
+    }
+    return hook(preHook, kPreHook, running(stopCommand(kServices[0]))) &&
+           stopServices("\n\n" + bannerOf(suite.front()) + "\n") && runTests(suite) &&
+           runFactoryTool() && hook(postHook, kPostHook, kPreparing) && prepareNormalBoot();
+}
+
+bool Reader::hook(Step step, const std::string& path, const std::string& next) {
+    openStep(step);
+    std::string suffix;
+    if (!checked("Checking " + path, suffix)) {
+        return false;
+    }
+    // Any other answer than "absent" makes the program run it (and the shell then fails).
+    if (suffix != kAbsent && !silentCommand(path, next)) {
+        return false;
+    }
+    return passed();
+}
+
+bool Reader::stopServices(const std::string& firstBanner) {
+    openStep(serviceStop);
+    for (std::size_t i = 0; i < kServices.size(); ++i) {
+        const std::string next =
+            i + 1 < kServices.size() ? running(stopCommand(kServices[i + 1])) : firstBanner;
+        if (!silentCommand(stopCommand(kServices[i]), next)) {
+            return false;
+        }
+    }
+    return passed();
+}
+
+bool Reader::runTests(const std::vector<std::string>& suite) {
+    const std::vector<VerdictAt> placed =
+        placeVerdicts(log_, pos_ + 3 + bannerOf(suite.front()).size(), suite);
+    unsigned failures = 0;
+    for (std::size_t i = 0; i < suite.size(); ++i) {
+        Section& test = record_.tests.emplace_back();
+        test.name = suite[i];
+        open(test, "the test " + suite[i]);
+        if (!fixed("\n\n" + bannerOf(suite[i]) + "\n")) {
+            return false;
+        }
+        start_ = pos_;
+        const bool last = i + 1 == suite.size();
+        const std::string next = last ? "" : "\n\n" + bannerOf(suite[i + 1]) + "\n";
+        std::size_t which = 0;
+        if (placed.size() == suite.size()) {
+            pos_ = placed[i].at;
+            which = placed[i].passed ? 0 : 1;
+        } else {  // no placing fits: read on to where the log stops making sense
+            which = output({verdictLines(true) + (last ? summaryLine(failures) : next),
+                            verdictLines(false) + (last ? summaryLine(failures + 1) : next)});
+        }
+        if (which > 1) {
+            return cut();
+        }
+        close(which == 0 ? Outcome::passed : Outcome::failed);
+        failures += static_cast<unsigned>(which);
+        pos_ += verdictLines(which == 0).size();
+    }
+    current_ = nullptr;
+    const std::string summary = summaryLine(failures);
+    pos_ += summary.size();
+    record_.summaryKnown = true;
+    record_.summary = summary.substr(0, summary.size() - 1);
+    if (failures != 0) {
+        return failed(record_.summary);
+    }
+    return true;
+}
+
+}  // namespace reading
+
+RunRecord readLog(std::string log) {
+    return reading::Reader(std::move(log)).read();
+}
+
+}  // namespace bw_record

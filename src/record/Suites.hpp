@@ -1,0 +1,16 @@
+// The hardware tests each model's run reports, in report order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace bw_record {
+
+// Empty for an id the program does not support.
+std::vector<std::string> suiteOf(const std::string& modelId);
+// The model whose passed run ends by powering the hub off.
+bool powersOff(const std::string& modelId);
+// The test's banner line: its name centred in 80 "=", or the bare name when too long.
+std::string bannerOf(const std::string& name);
+
+}  // namespace bw_record

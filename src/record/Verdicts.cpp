@@ -1,0 +1,111 @@
+// A depth-first search over the possible verdict places, earliest first; dead ends are
+// remembered so that no place is tried twice, and a budget bounds the work on hostile logs.
+#include "record/Verdicts.hpp"
+
+#include <set>
+#include <tuple>
+
+#include "record/Suites.hpp"
+
+namespace bw_record {
+
+namespace {
+
+const std::string kSeparator(80, '=');
+const std::string kFactoryStart = "Running factory tool. \n\n";
+// Enough for every real log many times over; a log that needs more is not settled.
+constexpr unsigned long kBudget = 2000000;
+
+class Placer {
+  public:
+    Placer(const std::string& log, const std::vector<std::string>& suite)
+        : log_(log), suite_(suite) {}
+
+    bool place(std::size_t test, std::size_t from, unsigned failures) {
+        if (deadEnds_.count({test, from, failures}) != 0) {
+            return false;
+        }
+        const bool last = test + 1 == suite_.size();
+        const std::string core = kSeparator + "\n\n\n";
+        for (std::size_t sep = log_.find(core, from); sep != std::string::npos;
+             sep = log_.find(core, sep + 1)) {
+            if (++spent_ > kBudget) {
+                return false;
+            }
+            if (sep < from + 6) {
+                continue;
+            }
+            const std::size_t at = sep - 6;
+            const bool passed = log_.compare(at, 6, "\nPASS\n") == 0;
+            if (!passed && log_.compare(at, 6, "\nFAIL\n") != 0) {
+                continue;
+            }
+            const unsigned now = failures + (passed ? 0U : 1U);
+            const std::size_t after = sep + core.size();
+            if (!follows(after, test, now)) {
+                continue;
+            }
+            found_.push_back({at, passed});
+            if (last || place(test + 1, after + nextBanner(test).size(), now)) {
+                return true;
+            }
+            found_.pop_back();
+        }
+        deadEnds_.insert({test, from, failures});
+        return false;
+    }
+
+    std::vector<VerdictAt> found_;
+
+  private:
+    std::string nextBanner(std::size_t test) const {
+        return "\n\n" + bannerOf(suite_[test + 1]) + "\n";
+    }
+    // What must come after the verdict of `test`: the next banner, or the summary and, after
+    // a pass, the factory step's first line (unless the log ends before it).
+    bool follows(std::size_t after, std::size_t test, unsigned failures) const {
+        if (test + 1 < suite_.size()) {
+            const std::string banner = nextBanner(test);
+            return log_.compare(after, banner.size(), banner) == 0;
+        }
+        const std::string summary = summaryLine(failures);
+        const std::string follow = summary + (failures == 0 ? kFactoryStart : "");
+        const std::size_t left = log_.size() - after;
+        return log_.compare(after, follow.size(), follow) == 0 ||
+               (left >= summary.size() && left < follow.size() &&
+                follow.compare(0, left, log_, after, left) == 0);
+    }
+
+    const std::string& log_;
+    const std::vector<std::string>& suite_;
+    std::set<std::tuple<std::size_t, std::size_t, unsigned>> deadEnds_;
+    unsigned long spent_ = 0;
+};
+
+}  // namespace
+
+std::string verdictCore(bool passed) {
+    return std::string(passed ? "\nPASS\n" : "\nFAIL\n") + kSeparator + "\n";
+}
+
+std::string verdictLines(bool passed) {
+    return verdictCore(passed) + "\n\n";
+}
+
+std::string summaryLine(unsigned failures) {
+    if (failures == 0) {
+        return "All tests passed.\n";
+    }
+    return std::to_string(failures) + " test" + (failures == 1 ? "" : "s") + " failed.\n";
+}
+
+std::vector<VerdictAt> placeVerdicts(const std::string& log, std::size_t from,
+                                     const std::vector<std::string>& suite) {
+    Placer placer(log, suite);
+    if (suite.empty() || !placer.place(0, from, 0)) {
+        return {};
+    }
+    return placer.found_;
+}
+
+}  // namespace bw_record

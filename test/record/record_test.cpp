@@ -1,0 +1,159 @@
+// The record tool against whole runs: one table of expected records, each naming the
+// transcript it is read from, checked by an independent XML and JSON reader; and the
+// rules every log obeys, checked on every transcript.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "record/LogReader.hpp"
+#include "record/Writers.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bw_record::readLog;
+using bw_record::Verdict;
+
+const fs::path kExpected = fs::path(BW_SOURCE_DIR) / "test/record/expected";
+const fs::path kTranscriptDirs[] = {fs::path(BW_SOURCE_DIR) / "test/Main/transcripts",
+                                    fs::path(BW_SOURCE_DIR) / "test/record/transcripts"};
+const fs::path kBoardRuns = fs::path(BW_SOURCE_DIR) / "sim/tests/board";
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// By name: the run tests' and this tool's own transcripts, and the emulated board's runs.
+std::map<std::string, fs::path> transcripts() {
+    std::map<std::string, fs::path> found;
+    for (const fs::path& dir : kTranscriptDirs) {
+        std::error_code absent;  // the run transcripts' directory comes with the run tests
+        for (const auto& entry : fs::directory_iterator(dir, absent)) {
+            if (entry.path().extension() == ".stdout") {
+                found[entry.path().stem().string()] = entry.path();
+            }
+        }
+    }
+    std::error_code absent;
+    for (const auto& entry : fs::directory_iterator(kBoardRuns, absent)) {
+        if (fs::exists(entry.path() / "stdout")) {
+            found["board-" + entry.path().filename().string()] = entry.path() / "stdout";
+        }
+    }
+    return found;
+}
+
+class Scratch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string name = (fs::temp_directory_path() / "bw-record-XXXXXX").string();
+        ASSERT_NE(nullptr, ::mkdtemp(name.data()));
+        dir_ = name;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    // The exit status of `command` run by the shell, with standard error in dir_/err.
+    int shell(const std::string& command) {
+        const int status = std::system((command + " 2>" + (dir_ / "err").string()).c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string tool(const std::string& args) { return std::string(BW_RECORD_TOOL) + " " + args; }
+    fs::path dir_;
+};
+
+using RecordTool = Scratch;
+
+TEST_F(RecordTool, EveryTranscriptGivesItsExpectedRecord) {
+    const std::map<std::string, fs::path> all = transcripts();
+    std::set<std::string> expected;
+    for (const auto& entry : fs::directory_iterator(kExpected)) {
+        const std::string name = entry.path().stem().string();
+        expected.insert(name);
+        ASSERT_EQ(1U, all.count(name)) << "no transcript " << name;
+        const std::string junit = (dir_ / "r.xml").string();
+        const std::string json = (dir_ / "r.json").string();
+        const int status = shell(tool("--time 2026-12-08T09:30:00Z --junit " + junit + " --json " +
+                                      json + " " + all.at(name).string()));
+        const std::string digest = (dir_ / "digest").string();
+        EXPECT_EQ(0, shell(std::string("python3 ") + BW_RECORD_CHECKER + " " + junit + " " + json +
+                           " " + std::to_string(status) + " >" + digest))
+            << name << ": " << slurp(digest);
+        EXPECT_EQ(slurp(entry.path()), slurp(digest)) << name;
+    }
+    for (const auto& [name, path] : all) {
+        EXPECT_EQ(1U, expected.count(name)) << "no expected record for " << path;
+    }
+}
+
+// Power lost or a capture cut anywhere: never a pass, unless all that a pass prints is there.
+TEST(RecordRules, ACutLogNeverPasses) {
+    for (const auto& [name, transcript] : transcripts()) {
+        const std::string log = slurp(transcript);
+        const bool passes = readLog(log).verdict == Verdict::passed;
+        const std::size_t poweroff = log.find("Running /sbin/poweroff\n");  // then all is there
+        const std::size_t step = log.size() / 4000 + 1;
+        for (std::size_t cut = 0; cut < log.size(); cut += step) {
+            const Verdict verdict = readLog(log.substr(0, cut)).verdict;
+            EXPECT_TRUE(verdict != Verdict::passed ||
+                        (passes && poweroff != std::string::npos && cut >= poweroff + 23))
+                << transcript << " cut at byte " << cut;
+        }
+        const std::string sync = "Running /bin/sync\n";  // a prism run ends with it
+        const bool endsInSync =
+            log.size() >= sync.size() && log.substr(log.size() - sync.size()) == sync;
+        for (const char* begun : {"\n ", "\n F", "\n FAI", "\n FAIL"}) {  // the failure line cut
+            EXPECT_TRUE(!endsInSync || readLog(log + begun).verdict != Verdict::passed)
+                << transcript << begun;
+        }
+    }
+}
+
+// A capture that runs on into the next boot, cut line and all: only the first run counts.
+TEST(RecordRules, TheNextBootIsNoPartOfTheRun) {
+    const std::string next = slurp(kTranscriptDirs[0] / "pass-crate-1v0-b-eu.stdout");
+    for (const auto& [name, transcript] : transcripts()) {
+        const std::string log = slurp(transcript);
+        EXPECT_EQ(bw_record::jsonRecord(readLog(log), ""),
+                  bw_record::jsonRecord(readLog(log + next), ""))
+            << transcript;
+    }
+}
+
+// A serial console's tty writes every line feed as CR LF.
+TEST(RecordRules, ATtyCaptureGivesTheSameRecord) {
+    for (const auto& [name, transcript] : transcripts()) {
+        const std::string log = slurp(transcript);
+        std::string tty;
+        for (char c : log) {
+            tty += c == '\n' ? "\r\n" : std::string(1, c);
+        }
+        EXPECT_EQ(bw_record::jsonRecord(readLog(log), ""), bw_record::jsonRecord(readLog(tty), ""))
+            << transcript;
+    }
+}
+
+TEST_F(RecordTool, BadArgumentsOrUnreadableInputGiveStatusTwoAndOneLine) {
+    const std::string log = (kTranscriptDirs[0] / "pass-crate-1v0-b-eu.stdout").string();
+    ASSERT_EQ(0, shell(tool(log)));
+    for (const std::string& args : std::vector<std::string>{
+             "--bogus " + log, "--junit", "--junit --json " + log, "--time yesterday " + log,
+             "--time 2026-12-08T09:30:00+0100 " + log, log + " " + log, "--junit - --json - " + log,
+             "/nonexistent/log", dir_.string(), "--json /nonexistent/r.json " + log,
+             "--json " + dir_.string() + " " + log}) {
+        EXPECT_EQ(2, shell(tool(args))) << args;
+        const std::string err = slurp(dir_ / "err");
+        EXPECT_EQ(0U, err.find("bw-selftest-record: ")) << args;
+        EXPECT_EQ(err.size() - 1, err.find('\n')) << args << ": " << err;
+    }
+    EXPECT_FALSE(fs::exists(dir_.string() + ".partial")) << "a half-written record stays";
+}
+
+}  // namespace
