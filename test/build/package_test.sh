@@ -9,11 +9,12 @@ cpack --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
 deb=$(ls "$scratch"/*.deb)
 [ "$(basename "$deb")" = "bw-selftest_0.1.0_$arch.deb" ] || { echo "named $deb"; exit 1; }
 
-# The program, the unit and the run script with their modes, and nothing else: no hook,
+# The program, the record tool, the unit and the run script with their modes, and nothing else: no hook,
 # marker or model file.
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $6 }' > "$scratch/files"
 cat > "$scratch/expected" <<'LIST'
 -rwxr-xr-x ./usr/sbin/bw-selftest
+-rwxr-xr-x ./usr/bin/bw-selftest-record
 -rw-r--r-- ./usr/lib/systemd/system/bw-selftest.service
 -rwxr-xr-x ./usr/share/bw-selftest/daemontools/run
 LIST
