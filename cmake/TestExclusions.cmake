@@ -9,7 +9,9 @@
 set(BW_NATIVE_ONLY_PROGRAMS
   # Starts the ARM program itself in a sandbox: the kernel cannot run it without a
   # binfmt_misc entry for qemu-arm.
-  main_test)
+  main_test
+  # Starts the ARM record tool and python3 on its output: the same reason.
+  record_test)
 
 # Single cases, as GoogleTest filter patterns per test program: those that trap system
 # calls with ptrace (qemu-user implements no ptrace) or force their results with a seccomp
