@@ -97,16 +97,7 @@ bool checkModelSupported(Model model) {
 }
 
 LEDs makeLEDs(Model model) {
-    switch (model) {
-        case Model::prism_1v1_eu:
-        case Model::prism_1v0_eu:
-        case Model::prism_1v0_1_eu:
-        case Model::prism_1v1_eu_proto_1:
-        case Model::prism_1v1_eu_proto_2:
-            return LEDs(kLedGpios[0], kLedGpios[1], kLedGpios[2]);
-        default:
-            return LEDs();
-    }
+    return hasFrontLeds(model) ? LEDs(kLedGpios[0], kLedGpios[1], kLedGpios[2]) : LEDs();
 }
 
 bool runPreHook() {

@@ -15,6 +15,22 @@ enum class Model : int {
     prism_1v1_eu_proto_2 = 6,
 };
 
+// The prism hubs carry the three front LEDs; the crate has none.
+constexpr bool hasFrontLeds(Model model) {
+    switch (model) {
+        case Model::prism_1v1_eu:
+        case Model::prism_1v0_eu:
+        case Model::prism_1v0_1_eu:
+        case Model::prism_1v1_eu_proto_1:
+        case Model::prism_1v1_eu_proto_2:
+            return true;
+        case Model::unsupported:
+        case Model::crate_1v0_b_eu:
+            break;
+    }
+    return false;
+}
+
 constexpr const char* kModelFilePath = "/usr/local/share/brambleway/corenode.model";
 // Stands in for the id when the model file cannot be read; no model has it.
 constexpr const char* kFallbackModelId = "prism-tmp-v1-eu";
