@@ -2,6 +2,7 @@
 #include "Tests/RTC.hpp"
 
 #include <cerrno>
+#include <fstream>
 #include <iostream>
 
 #include "HubCase.hpp"
@@ -64,6 +65,27 @@ TEST(RTC, BringsTheClockUpFromTheStateItFinds) {
             {"empty time source", Scenario().rtc(RtcClock::valid("")), true,
              found("<unknown>", "")},
         });
+}
+
+// The time hwclock takes from the system clock differs at every run: the test reads it back.
+TEST(RTC, HwclockMendsAClockWithoutATime) {
+    BW_REQUIRE_HUB();
+    bw_sim::runInHub(Scenario().rtc(RtcClock::invalid()), [](bw_sim::Hub& hub) {
+        bool passed = false;
+        const std::string out = bw_test::capture([&] { passed = RTC("RTC").run(); }).out;
+        std::ifstream source("/sys/class/rtc/rtc0/since_epoch");
+        std::string seconds;
+        std::getline(source, seconds);
+        std::string time;
+        ASSERT_TRUE(formatSinceEpoch(seconds, time)) << seconds;
+        EXPECT_EQ(kRead +
+                      ": Read failed\n\nAttempting to write a time to the RTC\n"
+                      "Running hwclock -w\n" +
+                      found(time, seconds),
+                  out);
+        EXPECT_TRUE(passed);
+        EXPECT_EQ(std::vector<std::string>{"hwclock -w"}, hub.commandLines());
+    });
 }
 
 TEST(RTC, TimeTextIsTheWholeNumberInUtc) {
