@@ -19,6 +19,9 @@ struct Section {
 };
 
 struct RunRecord {
+    // The hub's identity: its Ethernet MAC as the network test printed it, lower-case; empty
+    // when the log shows no well-formed one.
+    std::string unit;
     bool modelKnown = false;
     std::string model;
     Road road = Road::unknown;
