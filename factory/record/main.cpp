@@ -220,10 +220,10 @@ int main(int argc, char** argv) {
         return unusable(problem);
     }
     std::cerr << "bw-selftest-record: " << bw_record::verdictText(record.verdict) << ": "
-              << record.reason << "; "
-              << (record.unit.empty() ? "no unit identity (the log shows no well-formed eth0 MAC)"
+              << record.reason << " ("
+              << (record.unit.empty() ? "no unit: the log shows no well-formed eth0 MAC"
                                       : "unit " + record.unit)
-              << "\n";
+              << ")\n";
     switch (record.verdict) {
         case bw_record::Verdict::passed:
             return kPassed;
