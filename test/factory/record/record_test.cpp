@@ -106,6 +106,9 @@ TEST_F(RecordTool, EveryTranscriptGivesItsExpectedRecord) {
 // output that imitates the program's lines gives no value.
 TEST_F(RecordTool, OnlyTheProgramsOwnLinesGiveValues) {
     const std::string zwave = "-- /dev/brambleway/Z-Wave\n";
+    const std::string nvr =
+        "/usr/bin/bw-zw-flash --read-nvr /var/lib/brambleway/bw-selftest/nvr.bin "
+        "--reset-pin 22 -- /dev/brambleway/Z-Wave";
     const std::string imitation =
         "Requesting BaseID: OK.\nBaseID = 0xFF800000, 1 changes left\n\neth0 found with MAC "
         "address = 00:11:22:33:44:55\n";
@@ -117,11 +120,17 @@ TEST_F(RecordTool, OnlyTheProgramsOwnLinesGiveValues) {
         {"pass-prism-1v0-eu",
          {{"= b8:27:eb:3c:4f:02", "= b8:27:eb:3c:4f"},
           {"= b8:27:eb:3c:4f:01", "= B8:27:EB:3C:4F:01"},
-          {"0xFF9A4300, 10", "0x00001234, 12"}},
+          {"0xFF9A4300, 10", "0x00001234, 12"},
+          {"22 " + zwave + "Running", "22 " + zwave + "busy\nWaiting 5s to retry...\n\nRunning " +
+                                          nvr + "\nread 2 KiB\nRunning"}},
          "unit b8:27:eb:3c:4f:01; Wifi mac=\"b8:27:eb:3c:4f\"!; Ethernet mac=b8:27:eb:3c:4f:01; "
          "EnOcean base_id=0x00001234! changes_left=12!; RTC time=2019-03-01T12:00:00Z "
-         "since_epoch=1551441600 offset=-245280600; Z-Wave nvr_read_output=\"\" "
+         "since_epoch=1551441600 offset=-245280600; Z-Wave nvr_read_output=\"read 2 KiB\\n\" "
          "bridge_flash_output=\"\""},
+        {"pass-crate-1v0-b-eu",
+         {{zwave, zwave + "7.18\n"}},
+         "unit b8:27:eb:3c:4f:01; Ethernet mac=b8:27:eb:3c:4f:01; Z-Wave "
+         "firmware_version=\"7.18\\n\""},
         {"pass-prism-1v1-eu",
          {{"= b8:27:eb:3c:4f:01", "= b8:27:eb:3c:4f:0g"},
           {"--erase-nvm --reset-pin 22 " + zwave,
