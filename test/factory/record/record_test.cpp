@@ -224,6 +224,10 @@ TEST_F(RecordTool, BadArgumentsOrUnreadableInputGiveStatusTwoAndOneLine) {
     }
     EXPECT_EQ(3U, std::distance(fs::directory_iterator(dir_), fs::directory_iterator()))
         << "a temporary file stays";
+    for (const auto& entry : fs::directory_iterator(dir_.parent_path())) {
+        EXPECT_NE(0U, entry.path().string().find(dir_.string() + "."))
+            << "a half-written record stays";
+    }
 }
 
 }  // namespace
