@@ -532,7 +532,9 @@ std::string helpText(const std::string& defaultProgram) {
            "                        after 5 s pauses: --fail bw-zw-flash adds about 15 s.\n"
            "                        --fail 'bw-drop bw-selftest factory-tool'=2, --fail hwclock\n"
            "  --missing PROGRAM     PROGRAM is not installed (the shell answers 127)\n"
-           "  The programs of the simulated hub: " + programs + "\n"
+           "  The programs of the simulated hub: " +
+           programs +
+           "\n"
            "\n"
            "Watching\n"
            "  --limit DURATION      fail when the program has not reached its wait by then\n"

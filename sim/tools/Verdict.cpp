@@ -15,7 +15,8 @@ HubVerdict verdictOf(const std::string& standardOutput) {
                                                                     : kVerdictIncomplete;
     // The record fails a hub that ran no test; a script wants to tell these apart.
     if (record.verdict == bw_record::Verdict::failed &&
-        (record.road == bw_record::Road::normalBoot || record.road == bw_record::Road::unsupported)) {
+        (record.road == bw_record::Road::normalBoot ||
+         record.road == bw_record::Road::unsupported)) {
         word = bw_record::roadText(record.road);
         verdict.status =
             record.road == bw_record::Road::normalBoot ? kVerdictNormalBoot : kVerdictUnsupported;

@@ -89,7 +89,8 @@ int openTranscriptDirectory(const std::string& path, std::string& error,
         const std::string partial = path.substr(0, slash);
         if (::mkdir(partial.c_str(), 0755) == 0) {
             const std::size_t last = partial.find_last_of('/');
-            const std::string parent = last == std::string::npos ? "." : partial.substr(0, last + 1);
+            const std::string parent =
+                last == std::string::npos ? "." : partial.substr(0, last + 1);
             made.push_back({::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC),
                             partial.substr(last == std::string::npos ? 0 : last + 1)});
         } else if (errno != EEXIST) {
@@ -332,8 +333,8 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
         // Ctrl-C reaches the whole process group, so the program may be gone already.
         (void)run.terminate();
         std::cerr << "bw-hub: interrupted after "
-                  << duration_cast<std::chrono::milliseconds>(since()).count() << " ms; "
-                  << name << " was ended and the simulated hub taken down"
+                  << duration_cast<std::chrono::milliseconds>(since()).count() << " ms; " << name
+                  << " was ended and the simulated hub taken down"
                   << (transcriptFd >= 0 ? ", no transcript written" : "") << std::endl;
         return kInterrupted;
     }
