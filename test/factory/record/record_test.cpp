@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 using bw_record::readLog;
 using bw_record::Verdict;
 
-const fs::path kExpected = fs::path(BW_SOURCE_DIR) / "test/record/expected";
+const fs::path kExpected = fs::path(BW_SOURCE_DIR) / "test/factory/record/expected";
 const fs::path kTranscriptDirs[] = {fs::path(BW_SOURCE_DIR) / "test/Main/transcripts",
-                                    fs::path(BW_SOURCE_DIR) / "test/record/transcripts"};
+                                    fs::path(BW_SOURCE_DIR) / "test/factory/record/transcripts"};
 const fs::path kBoardRuns = fs::path(BW_SOURCE_DIR) / "sim/tests/board";
 
 std::string slurp(const fs::path& path) {
