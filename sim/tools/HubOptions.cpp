@@ -470,9 +470,15 @@ std::vector<std::string> changesFromDefault(const Scenario& scenario) {
 }
 
 std::string helpText(const std::string& defaultProgram) {
-    std::string programs;
+    // The hub's programs, wrapped under the options' descriptions.
+    std::string programs = "                        WHAT's program and PROGRAM: one of";
+    std::size_t lineStart = 0;
     for (const std::string& program : hubPrograms()) {
-        programs += (programs.empty() ? "" : " ") + program;
+        if (programs.size() - lineStart + program.size() + 1 > 88) {
+            lineStart = programs.size() + 1;
+            programs += "\n                       ";
+        }
+        programs += " " + program;
     }
     return "usage: bw-hub [OPTION]... [PROGRAM]\n"
            "       scripts/hub [OPTION]... [PROGRAM]   (builds what is needed first)\n"
@@ -531,8 +537,7 @@ std::string helpText(const std::string& defaultProgram) {
            "                        program name (every run of it). Failed commands are retried\n"
            "                        after 5 s pauses: --fail bw-zw-flash adds about 15 s.\n"
            "                        --fail 'bw-drop bw-selftest factory-tool'=2, --fail hwclock\n"
-           "  --missing PROGRAM     PROGRAM is not installed (the shell answers 127)\n"
-           "  The programs of the simulated hub: " +
+           "  --missing PROGRAM     PROGRAM is not installed (the shell answers 127)\n" +
            programs +
            "\n"
            "\n"
