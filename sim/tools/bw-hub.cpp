@@ -43,11 +43,13 @@ constexpr int kBadCommandLine = 2;
 constexpr int kNoHubHere = 3;
 constexpr int kInterrupted = 130;  // as a shell reports a command ended by SIGINT
 
-// Set by SIGINT, SIGTERM or SIGHUP: the run is ended and the hub taken down in order.
-volatile std::sig_atomic_t interrupted = 0;
+// Set by SIGINT, SIGTERM or SIGHUP: the run is ended and the hub taken down in order. The
+// handler may run on any thread; a lock-free atomic is safe there and seen by the others.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void onInterrupt(int) {
-    interrupted = 1;
+    interrupted = true;
 }
 
 // Without SA_RESTART nothing waits past the signal; every thread's loop looks at the flag.
