@@ -1,34 +1,29 @@
-// Mirrors the program's suite table; a log is read against the suite of its model line.
+// The program's own suite table, read through the program's libraries: a log is read
+// against the suite of its model line, so the two can never disagree.
 #include "record/Suites.hpp"
+
+#include "setup/Setup.hpp"
+#include "setup/tests.hpp"
 
 namespace bw_record {
 
 namespace {
 
 constexpr unsigned kBannerWidth = 80;
-const char* const kCrate = "crate-1v0-b-eu";
 
 }  // namespace
 
 std::vector<std::string> suiteOf(const std::string& modelId) {
-    if (modelId == "prism-1v0-eu") {
-        return {"Wifi", "Ethernet", "EnOcean", "RTC", "Z-Wave"};
+    std::vector<std::string> names;
+    // Building the suite only allocates; nothing touches this machine.
+    for (const auto& test : bw_selftest::makeTests(bw_selftest::parseModel(modelId))) {
+        names.emplace_back(test->name().data(), test->name().size());
     }
-    if (modelId == "prism-1v0-1-eu") {
-        return {"Ethernet", "EnOcean", "RTC", "Z-Wave"};
-    }
-    if (modelId == "prism-1v1-eu" || modelId == "prism-1v1-eu-proto-1" ||
-        modelId == "prism-1v1-eu-proto-2") {
-        return {"Ethernet", "RTC", "Z-Wave", "Zigbee"};
-    }
-    if (modelId == kCrate) {
-        return {"Ethernet", "Z-Wave"};
-    }
-    return {};
+    return names;
 }
 
 bool powersOff(const std::string& modelId) {
-    return modelId == kCrate;
+    return bw_selftest::powersOffAfterPass(bw_selftest::parseModel(modelId));
 }
 
 std::string bannerOf(const std::string& name) {

@@ -2,6 +2,7 @@
 #include "hub/Leds.hpp"
 
 #include "hub/SysfsText.hpp"
+#include "lib/prism/led_patterns.hpp"
 
 namespace bw_sim {
 
@@ -105,16 +106,12 @@ std::vector<LedChange> ledValueWrites(const std::vector<GpioWrite>& timeline,
 }
 
 std::string ledMeaning(const LedState& state) {
-    if (state == lit(false, false, true)) {
-        return "testing";
+    for (const bw_selftest::LedPattern& pattern : bw_selftest::kLedPatterns) {
+        if (state == lit(pattern.first, pattern.second, pattern.third)) {
+            return pattern.meaning;
+        }
     }
-    if (state == lit(true, false, false)) {
-        return "failed";
-    }
-    if (state == lit(false, true, false)) {
-        return "passed";
-    }
-    return state == lit(true, true, true) ? "normal boot" : "";
+    return "";
 }
 
 }  // namespace bw_sim

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <regex>
+#include <thread>
 
 #include "HubTestSupport.hpp"
 #include "hub/Hub.hpp"
@@ -130,7 +132,21 @@ TEST(HubToolOptions, AWrongLineGetsOneLineSayingWhatToDo) {
         {{"--fail", "svc=0"},
          "bad value 'svc=0' for --fail: use 'COMMAND LINE'[=TIMES|=always] or "
          "PROGRAM[=TIMES|=always]"},
-        {{"--limit", "0s"}, "bad value '0s' for --limit: use a duration such as 90s, 5m or 1500ms"},
+        {{"--limit", "0s"},
+         "bad value '0s' for --limit: use a number with its unit ms, s or m, such as 1500ms, 90s "
+         "or 5m (a bare number is seconds)"},
+        {{"--rtc", "valid=abc"},
+         "bad value 'valid=abc' for --rtc: use valid[=SECONDS], invalid, unregistered[=MS], "
+         "no-chip or refused[=ERRNO]"},
+        {{"--fail", "bw-zw-flash=-1"},
+         "bad value 'bw-zw-flash=-1' for --fail: use 'COMMAND LINE'[=TIMES|=always] or "
+         "PROGRAM[=TIMES|=always]"},
+        {{"--fail", "bw-zw-flahs"},
+         "bad value 'bw-zw-flahs' for --fail: the simulated hub has no program bw-zw-flahs; its "
+         "programs are bw-drop, bw-zw-flash, chown, hwclock, poweroff, rm, shred, svc, sync, "
+         "systemctl, touch, update-rc.d"},
+        {{"--fail", "/usr/bin/svk -d x=2"}, "bad value '/usr/bin/svk -d x=2' for --fail: the "},
+        {{"--missing", "hwclokc"}, "bad value 'hwclokc' for --missing: the simulated hub has no "},
         {{"--exported", "60"},
          "bad value '60' for --exported: use leds, none, or a list of GPIO[=LEVEL]"},
         {{"--enocean", "ttyAMA0,loud"},
@@ -146,7 +162,33 @@ TEST(HubToolOptions, AWrongLineGetsOneLineSayingWhatToDo) {
     };
     for (const auto& [args, error] : cases) {
         ToolOptions options;
-        EXPECT_EQ(error, bw_sim::tool::parseOptions(args, "/bin/true", options));
+        const std::string said = bw_sim::tool::parseOptions(args, "/bin/true", options);
+        EXPECT_EQ(error, said.substr(0, error.size()));
+        EXPECT_TRUE(error.back() == ' ' || error == said);
+    }
+}
+
+TEST(HubToolOptions, TheBannerNamesEveryDifferenceFromTheDefaultHub) {
+    const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+        {{}, {}},
+        {{"--interfaces", "wlan0"},
+         {"interface eth0: removed (default: \"b8:27:eb:3c:4f:01\\n\")"}},
+        {{"--interfaces", "none", "--rtc", "invalid"},
+         {"rtc: invalid (default: valid \"1551441600\\n\")", "interfaces: none",
+          "interface eth0: removed (default: \"b8:27:eb:3c:4f:01\\n\")",
+          "interface wlan0: removed (default: \"b8:27:eb:3c:4f:02\\n\")"}},
+        {{"--fail", "hwclock", "--enocean", "absent"},
+         {"command hwclock (every run): statuses 1",
+          "enocean module: absent (default: at /dev/ttyAMA0, base id FF 9A 43 00, 10 changes "
+          "left)",
+          "enocean base-id requests: removed (default: answers)",
+          "enocean telegrams: removed (default: answers)"}},
+    };
+    for (const auto& [args, changes] : cases) {
+        ToolOptions options;
+        ASSERT_EQ("", bw_sim::tool::parseOptions(args, "/bin/true", options));
+        EXPECT_EQ(changes, bw_sim::tool::changesFromDefault(options.scenario))
+            << testing::PrintToString(args);
     }
 }
 
@@ -265,7 +307,7 @@ TEST_F(HubToolRun, ShowsEachEventAsItHappensAndAColourOnlyOnATerminal) {
     EXPECT_EQ(0, piped.status) << piped.err;
     expectInOrder(
         piped.out,
-        {"bw-hub:   model file: \"stand-in\\n\"\n",
+        {"bw-hub:   model file: \"stand-in\\n\" (default: \"prism-1v1-eu\\n\")\n",
          "bw-hub:   command svc (every run): statuses 1 0\n",
          "s  out   corenode.model = \"stand-in\"\n", "s  err   stand-in: a warning\n",
          "s  LEDs  ○ ○ ●  testing\n", "s  out   Waiting for something…\n", "s  out   …: OK\n",
@@ -311,6 +353,50 @@ TEST_F(HubToolRun, AProgramThatDoesNotWaitEndsTheToolWithOneLineSayingWhy) {
     EXPECT_EQ(0U, wrong.err.find("bw-hub: bad value 'sideways' for --rtc: use valid"));
     EXPECT_EQ(1, std::count(wrong.err.begin(), wrong.err.end(), '\n'));
     EXPECT_EQ(0, runTool({"--help"}).status);
+}
+
+// With the real program: the last line is the record's reading of the run, and the exit
+// status follows it when asked.
+TEST_F(HubToolRun, EndsWithTheVerdictAndGivesItAsTheStatusWhenAsked) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string last;
+    } cases[] = {
+        {{}, 0, "verdict: passed (every test passed and every step completed)"},
+        {{"--rtc", "refused"}, 4, "verdict: failed (1 test failed)"},
+        {{"--normal-boot"},
+         5,
+         "verdict: normal boot (the first-boot marker is absent, no test ran)"},
+        {{"--model", "toaster"}, 6, "verdict: unsupported (model not supported)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--verdict-status");
+        const ToolRun run = runTool(args);
+        EXPECT_EQ(c.status, run.status) << run.err;
+        EXPECT_EQ("bw-hub: " + c.last + "\n", run.out.substr(run.out.rfind("bw-hub: ")));
+        EXPECT_EQ(0, runTool(c.args).status);
+    }
+}
+
+// Ctrl-C reaches the tool and the program alike: one line says so, nothing stays behind.
+TEST_F(HubToolRun, AnInterruptedRunSaysSoAndLeavesNothingBehind) {
+    char directory[] = "/tmp/bw-hub-interrupted-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(directory));
+    std::vector<std::string> args = {BW_HUB_PATH, "--transcript", std::string(directory) + "/a/b",
+                                     "--model",   "hangs",        BW_STAND_IN_PATH};
+    bw_sim::ProgramRun run(args);
+    std::this_thread::sleep_for(milliseconds(1000));
+    ::kill(run.pid(), SIGINT);
+    ASSERT_TRUE(run.waitForExit(milliseconds(10000)));
+    EXPECT_EQ(130, WEXITSTATUS(run.waitStatus()));
+    EXPECT_TRUE(std::regex_match(run.err(), std::regex("bw-hub: interrupted after [0-9]+ ms; "
+                                                       "bw-hub-stand-in was ended and the "
+                                                       "simulated hub taken down, no transcript "
+                                                       "written\n")))
+        << run.err();
+    EXPECT_EQ(0, ::rmdir(directory)) << "the transcript's directories stayed";
 }
 
 TEST_F(HubToolRun, TheTranscriptHoldsTheStreamsExactlyAndWhatTheRunDid) {

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <map>
 #include <sstream>
 
+#include "hub/HubPaths.hpp"
 #include "uart/Esp3.hpp"
 
 namespace bw_sim::tool {
@@ -25,6 +27,33 @@ constexpr int kDefaultRefusal = EINVAL;
 struct BadValue {
     std::string message;
 };
+// A rule about a program the simulated hub does not have would match nothing, silently.
+struct NoSuchProgram {
+    std::string name;
+};
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The outside programs of the simulated hub, by name, sorted.
+std::vector<std::string> hubPrograms() {
+    std::vector<std::string> names;
+    for (const char* path : kFakePrograms) {
+        names.push_back(baseName(path));
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+void requireHubProgram(const std::string& name) {
+    const std::vector<std::string> names = hubPrograms();
+    if (!std::binary_search(names.begin(), names.end(), name)) {
+        throw NoSuchProgram{name};
+    }
+}
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -132,6 +161,11 @@ void failure(Scenario& scenario, const std::string& text, const std::string& usa
     if (command.empty() || command.front() == ' ' || command.back() == ' ') {
         throw BadValue{usage};
     }
+    const std::string program = baseName(command.substr(0, command.find(' ')));
+    if (program.find('=') != std::string::npos) {
+        throw BadValue{usage};  // a count that is not one, such as =-1 or =twice
+    }
+    requireHubProgram(program);
     if (command.find(' ') == std::string::npos) {
         scenario.program(command, outcome);
     } else {
@@ -141,7 +175,8 @@ void failure(Scenario& scenario, const std::string& text, const std::string& usa
 
 void rtc(Scenario& scenario, const std::string& text, const std::string& usage) {
     const auto [state, value] = keyValue(text);
-    if (state == "valid") {
+    long seconds = 0;
+    if (state == "valid" && (value.empty() || number(value, seconds))) {
         scenario.rtc(RtcClock::valid((value.empty() ? kDefaultRtcTime : value) + "\n"));
     } else if (state == "invalid" && value.empty()) {
         scenario.rtc(RtcClock::invalid());
@@ -296,6 +331,7 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
               if (v.empty() || v.find_first_of(" /") != std::string::npos) {
                   throw BadValue{usage};
               }
+              requireHubProgram(v);
               scenario.missingProgram(v);
           }}},
         {"--pre-hook",
@@ -317,7 +353,8 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
               scenario.directionDeniedAfterExport(milliseconds(delay));
           }}},
         {"--limit",
-         {"a duration such as 90s, 5m or 1500ms",
+         {"a number with its unit ms, s or m, such as 1500ms, 90s or 5m (a bare number is "
+          "seconds)",
           [&](auto& v, auto& usage) {
               if (!duration(v, options.limit)) {
                   throw BadValue{usage};
@@ -339,6 +376,7 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
         {"--no-key", [&] { scenario.registrationKey(false); }},
         {"--keepssh", [&] { scenario.keepSsh(true); }},
         {"--no-color", [&] { options.noColor = true; }},
+        {"--verdict-status", [&] { options.verdictStatus = true; }},
         {"--help", [&] { options.help = true; }},
         {"-h", [&] { options.help = true; }},
     };
@@ -367,6 +405,13 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
         const std::string value = hasInline ? inlineValue : args[++i];
         try {
             option->second.second(value, option->second.first);
+        } catch (const NoSuchProgram& unknown) {
+            std::string known;
+            for (const std::string& program : hubPrograms()) {
+                known += (known.empty() ? "" : ", ") + program;
+            }
+            return "bad value '" + value + "' for " + name + ": the simulated hub has no program " +
+                   unknown.name + "; its programs are " + known;
         } catch (const BadValue& bad) {
             return std::string("bad value '")
                 .append(value)
@@ -379,7 +424,62 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
     return options.help ? std::string() : checkProgram(options.program);
 }
 
+namespace {
+
+// "item: value" lines by item; a line without ": " is its own item.
+std::vector<std::pair<std::string, std::string>> items(const std::string& description) {
+    std::vector<std::pair<std::string, std::string>> found;
+    std::istringstream in(description);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t colon = line.find(": ");
+        found.emplace_back(line.substr(0, colon),
+                           colon == std::string::npos ? "" : line.substr(colon + 2));
+    }
+    return found;
+}
+
+}  // namespace
+
+std::vector<std::string> changesFromDefault(const Scenario& scenario) {
+    const auto standard = items(Scenario().describe());
+    const auto now = items(scenario.describe());
+    const auto valueIn = [](const auto& list, const std::string& item) -> const std::string* {
+        for (const auto& [name, value] : list) {
+            if (name == item) {
+                return &value;
+            }
+        }
+        return nullptr;
+    };
+    std::vector<std::string> changes;
+    for (const auto& [item, value] : now) {
+        const std::string* before = valueIn(standard, item);
+        if (before == nullptr) {
+            changes.push_back(item + ": " + value);
+        } else if (*before != value) {
+            changes.push_back(item + ": " + value + " (default: " + *before + ")");
+        }
+    }
+    // What an option takes away shows too: a hub without eth0 is not "everything works".
+    for (const auto& [item, value] : standard) {
+        if (valueIn(now, item) == nullptr) {
+            changes.push_back(item + ": removed (default: " + value + ")");
+        }
+    }
+    return changes;
+}
+
 std::string helpText(const std::string& defaultProgram) {
+    // The hub's programs, wrapped under the options' descriptions.
+    std::string programs = "                        WHAT's program and PROGRAM: one of";
+    std::size_t lineStart = 0;
+    for (const std::string& program : hubPrograms()) {
+        if (programs.size() - lineStart + program.size() + 1 > 88) {
+            lineStart = programs.size() + 1;
+            programs += "\n                       ";
+        }
+        programs += " " + program;
+    }
     return "usage: bw-hub [OPTION]... [PROGRAM]\n"
            "       scripts/hub [OPTION]... [PROGRAM]   (builds what is needed first)\n"
            "\n"
@@ -437,22 +537,32 @@ std::string helpText(const std::string& defaultProgram) {
            "                        program name (every run of it). Failed commands are retried\n"
            "                        after 5 s pauses: --fail bw-zw-flash adds about 15 s.\n"
            "                        --fail 'bw-drop bw-selftest factory-tool'=2, --fail hwclock\n"
-           "  --missing PROGRAM     PROGRAM is not installed (the shell answers 127)\n"
+           "  --missing PROGRAM     PROGRAM is not installed (the shell answers 127)\n" +
+           programs +
+           "\n"
            "\n"
            "Watching\n"
            "  --limit DURATION      fail when the program has not reached its wait by then\n"
-           "                        (default 10m); --limit 30s, --limit 1500ms\n"
+           "                        (default 10m): a number with its unit ms, s or m, a bare\n"
+           "                        number is seconds; --limit 30s, --limit 1500ms\n"
            "  --transcript DIR      also write DIR/stdout and DIR/stderr (exactly what the\n"
            "                        program wrote), DIR/commands.txt, DIR/leds.txt, DIR/files.txt\n"
+           "  --verdict-status      exit with the run's verdict (below) instead of 0\n"
            "  --no-color            no colour even on a terminal (none when piped, or with\n"
            "                        NO_COLOR set, or TERM=dumb)\n"
            "  -h, --help            this text\n"
            "\n"
            "Waits of the program (retry pauses, entry waits) run in real time.\n"
            "\n"
+           "The last line is the run's verdict in the factory record's words, read from what\n"
+           "the program printed: passed, failed, normal boot, unsupported or incomplete.\n"
+           "\n"
            "Exit status: 0 the program reached its wait and SIGTERM ended it; 1 it crashed,\n"
            "exited by itself, did not reach its wait within --limit, or outlived SIGTERM;\n"
-           "2 a bad command line or program; 3 no hub can be simulated on this machine.\n"
+           "2 a bad command line or program; 3 no hub can be simulated on this machine;\n"
+           "130 interrupted (Ctrl-C). With --verdict-status a program that reached its wait\n"
+           "gives its verdict instead of 0: 0 passed, 4 failed, 5 normal boot, 6 unsupported\n"
+           "model, 7 incomplete (the output does not tell).\n"
            "\n"
            "Examples\n"
            "  bw-hub                                  a passing first boot of prism-1v1-eu\n"

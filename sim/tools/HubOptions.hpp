@@ -17,6 +17,7 @@ struct ToolOptions {
     std::chrono::milliseconds limit{std::chrono::minutes(10)};
     std::string transcript;  // directory; empty for none
     bool noColor = false;
+    bool verdictStatus = false;  // exit with the run's verdict (see Verdict.hpp)
     bool help = false;
 };
 
@@ -25,6 +26,11 @@ struct ToolOptions {
 // argument, is `defaultProgram`; it must be an executable file.
 std::string parseOptions(const std::vector<std::string>& args, const std::string& defaultProgram,
                          ToolOptions& options);
+
+// Every way the scenario's hub differs from the default one, one line each: a changed or
+// added item as it now reads, with the default's value where there was one, and a removed
+// item as "removed".
+std::vector<std::string> changesFromDefault(const Scenario& scenario);
 
 // The --help text.
 std::string helpText(const std::string& defaultProgram);

@@ -23,6 +23,7 @@
 #include "tools/HubOptions.hpp"
 #include "tools/LiveView.hpp"
 #include "tools/RunOrder.hpp"
+#include "tools/Verdict.hpp"
 
 namespace {
 
@@ -40,6 +41,26 @@ constexpr Micros kPatternSettle{std::chrono::milliseconds(500)};
 constexpr int kProgramFailed = 1;
 constexpr int kBadCommandLine = 2;
 constexpr int kNoHubHere = 3;
+constexpr int kInterrupted = 130;  // as a shell reports a command ended by SIGINT
+
+// Set by SIGINT, SIGTERM or SIGHUP: the run is ended and the hub taken down in order. The
+// handler may run on any thread; a lock-free atomic is safe there and seen by the others.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void onInterrupt(int) {
+    interrupted = true;
+}
+
+// Without SA_RESTART nothing waits past the signal; every thread's loop looks at the flag.
+void catchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -48,10 +69,33 @@ std::string baseName(const std::string& path) {
 
 // The directory is opened before the sandbox covers any path, so the files land on the
 // real system whatever it is under.
-int openTranscriptDirectory(const std::string& path, std::string& error) {
+// A directory the tool made, reachable through its parent once the sandbox covers the path.
+struct MadeDirectory {
+    int parent;
+    std::string name;
+};
+
+// Takes the made directories away again, newest first, where they are still empty.
+void removeMade(std::vector<MadeDirectory>& made) {
+    for (auto directory = made.rbegin(); directory != made.rend(); ++directory) {
+        ::unlinkat(directory->parent, directory->name.c_str(), AT_REMOVEDIR);
+        ::close(directory->parent);
+    }
+    made.clear();
+}
+
+// `made` gets the directories it made, so that an interrupted run can take them away.
+int openTranscriptDirectory(const std::string& path, std::string& error,
+                            std::vector<MadeDirectory>& made) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string partial = path.substr(0, slash);
-        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
+        if (::mkdir(partial.c_str(), 0755) == 0) {
+            const std::size_t last = partial.find_last_of('/');
+            const std::string parent =
+                last == std::string::npos ? "." : partial.substr(0, last + 1);
+            made.push_back({::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+                            partial.substr(last == std::string::npos ? 0 : last + 1)});
+        } else if (errno != EEXIST) {
             error = partial + ": " + std::strerror(errno);
             return -1;
         }
@@ -66,23 +110,11 @@ int openTranscriptDirectory(const std::string& path, std::string& error) {
     return fd;
 }
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end = 0; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
 // The lines of the hub's description that differ from the default hub's.
 std::string differences(const bw_sim::Scenario& scenario) {
-    const std::vector<std::string> standard = linesOf(bw_sim::Scenario().describe());
     std::string text;
-    for (const std::string& line : linesOf(scenario.describe())) {
-        if (std::find(standard.begin(), standard.end(), line) == standard.end()) {
-            text += "bw-hub:   " + line + "\n";
-        }
+    for (const std::string& line : bw_sim::tool::changesFromDefault(scenario)) {
+        text += "bw-hub:   " + line + "\n";
     }
     return text;
 }
@@ -293,7 +325,20 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
             waits = waits || run.isPaused();
         }
     });
-    while (!waits && since() < options.limit && !run.waitForExit(kLookEvery)) {
+    while (!waits && !interrupted && since() < options.limit && !run.waitForExit(kLookEvery)) {
+    }
+    if (interrupted) {
+        watching = false;
+        viewer.join();
+        look(true);
+        view.finish();
+        // Ctrl-C reaches the whole process group, so the program may be gone already.
+        (void)run.terminate();
+        std::cerr << "bw-hub: interrupted after "
+                  << duration_cast<std::chrono::milliseconds>(since()).count() << " ms; " << name
+                  << " was ended and the simulated hub taken down"
+                  << (transcriptFd >= 0 ? ", no transcript written" : "") << std::endl;
+        return kInterrupted;
     }
     const bool paused = run.waitUntilPaused(std::chrono::milliseconds(0));
     watching = false;
@@ -310,7 +355,10 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
             std::cerr << "bw-hub: cannot write the transcript: " << error << std::endl;
         }
     }
-    return ending(run, paused, name, took, options.limit);
+    const int status = ending(run, paused, name, took, options.limit);
+    const bw_sim::tool::HubVerdict verdict = bw_sim::tool::verdictOf(record.out);
+    std::cout << "bw-hub: " << verdict.line << std::endl;
+    return status == 0 && options.verdictStatus ? verdict.status : status;
 }
 
 }  // namespace
@@ -349,26 +397,35 @@ int main(int argc, char** argv) {
         return kNoHubHere;
     }
     int transcriptFd = -1;
+    std::vector<MadeDirectory> madeDirectories;
     if (!options.transcript.empty()) {
         std::string why;
-        transcriptFd = openTranscriptDirectory(options.transcript, why);
+        transcriptFd = openTranscriptDirectory(options.transcript, why, madeDirectories);
         if (transcriptFd < 0) {
             std::cerr << "bw-hub: cannot make the transcript directory " << why << std::endl;
+            removeMade(madeDirectories);
             return kBadCommandLine;
         }
     }
     const char* term = std::getenv("TERM");
     const bool color = !options.noColor && ::isatty(1) && std::getenv("NO_COLOR") == nullptr &&
                        (term == nullptr || std::string(term) != "dumb");
+    catchInterrupts();
     const std::string sandboxError = bw_sim::enterSandbox();
     if (!sandboxError.empty()) {
         std::cerr << "bw-hub: cannot make the sandbox: " << sandboxError << std::endl;
+        removeMade(madeDirectories);
         return kNoHubHere;
     }
     try {
-        return watch(options, transcriptFd, color);
+        const int status = watch(options, transcriptFd, color);
+        // The sandbox's mounts are private to this process; only these reached the disk. A
+        // transcript that was written keeps its directory (it is not empty).
+        removeMade(madeDirectories);
+        return status;
     } catch (const std::exception& e) {
         std::cerr << "bw-hub: " << e.what() << std::endl;
+        removeMade(madeDirectories);
         return kProgramFailed;
     }
 }

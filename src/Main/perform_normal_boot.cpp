@@ -6,7 +6,7 @@ namespace bw_selftest {
 void performNormalBoot(LEDs& leds, Model model) {
     if (hasFrontLeds(model)) {
         // Nobody could act on a dark LED here; the hub boots on regardless.
-        (void)leds.set(true, true, true);
+        (void)leds.show(kNormalBootPattern);
     }
 }
 

@@ -4,17 +4,11 @@
 namespace bw_selftest {
 
 bool showProgress(LEDs& leds, unsigned failedSoFar) {
-    if (failedSoFar == 0) {
-        return leds.set(false, false, true);
-    }
-    return leds.set(true, false, false);
+    return leds.show(failedSoFar == 0 ? kTestingPattern : kFailedPattern);
 }
 
 bool showResult(LEDs& leds, bool passed) {
-    if (passed) {
-        return leds.set(false, true, false);
-    }
-    return leds.set(true, false, false);
+    return leds.show(passed ? kPassedPattern : kFailedPattern);
 }
 
 }  // namespace bw_selftest

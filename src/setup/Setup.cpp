@@ -127,7 +127,7 @@ bool prepareNormalBoot() {
 }
 
 bool powerOffForModel(Model model) {
-    if (model != Model::crate_1v0_b_eu) {
+    if (!powersOffAfterPass(model)) {
         return true;
     }
     return runCommand("/sbin/poweroff");

@@ -5,18 +5,26 @@ set -eu
 build=$1 arch=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# Two packages of the same build and time stamp must be the same bytes.
+export SOURCE_DATE_EPOCH=1700000000
 cpack --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
 deb=$(ls "$scratch"/*.deb)
+mkdir "$scratch/again"
+cpack --config "$build/CPackConfig.cmake" -B "$scratch/again" >/dev/null
+cmp "$deb" "$scratch/again/$(basename "$deb")" || { echo "two builds of the package differ"; exit 1; }
 [ "$(basename "$deb")" = "bw-selftest_0.1.0_$arch.deb" ] || { echo "named $deb"; exit 1; }
 
-# The program, the record tool, the unit and the run script with their modes, and nothing else: no hook,
-# marker or model file.
+# The program, the record tool, the unit, the run scripts and Debian's two documents with
+# their modes, and nothing else: no hook, marker or model file.
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $6 }' > "$scratch/files"
 cat > "$scratch/expected" <<'LIST'
 -rwxr-xr-x ./usr/sbin/bw-selftest
 -rwxr-xr-x ./usr/bin/bw-selftest-record
 -rw-r--r-- ./usr/lib/systemd/system/bw-selftest.service
 -rwxr-xr-x ./usr/share/bw-selftest/daemontools/run
+-rwxr-xr-x ./usr/share/bw-selftest/daemontools/log/run
+-rw-r--r-- ./usr/share/doc/bw-selftest/copyright
+-rw-r--r-- ./usr/share/doc/bw-selftest/changelog.gz
 LIST
 sort "$scratch/files" > "$scratch/files.sorted"
 sort "$scratch/expected" | diff -u - "$scratch/files.sorted"
@@ -28,4 +36,9 @@ for field in "Package: bw-selftest" "Version: 0.1.0" "Architecture: $arch" \
 done
 # Installing runs no maintainer script.
 if dpkg-deb -I "$deb" | grep -Eq ' (pre|post)(inst|rm) '; then echo "has a maintainer script"; exit 1; fi
+# lintian: no error, and no warning but the ones the README explains.
+if command -v lintian >/dev/null; then
+  lintian --no-tag-display-limit "$deb" 2>/dev/null | sed 's/ \[.*//' | sort -u > "$scratch/lintian"
+  printf 'W: bw-selftest: no-manual-page\n' | diff -u - "$scratch/lintian"
+fi
 echo "$deb: OK"

@@ -31,6 +31,11 @@ constexpr bool hasFrontLeds(Model model) {
     return false;
 }
 
+// The crate hub is powered off once it has passed, the others stay up.
+constexpr bool powersOffAfterPass(Model model) {
+    return model == Model::crate_1v0_b_eu;
+}
+
 constexpr const char* kModelFilePath = "/usr/local/share/brambleway/corenode.model";
 // Stands in for the id when the model file cannot be read; no model has it.
 constexpr const char* kFallbackModelId = "prism-tmp-v1-eu";

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "lib/gpio/Pin.hpp"
+#include "lib/prism/led_patterns.hpp"
 
 namespace bw_selftest {
 
@@ -23,6 +24,9 @@ struct LEDs {
     [[nodiscard]] bool setThird(bool on);
     // First, second, third; stops at the first failure, leaving the later LEDs as they were.
     [[nodiscard]] bool set(bool firstOn, bool secondOn, bool thirdOn);
+    [[nodiscard]] bool show(const LedPattern& pattern) {
+        return set(pattern.first, pattern.second, pattern.third);
+    }
 
     // Public so that the entry can release them and keep the lines exported.
     Pin first;

@@ -46,8 +46,8 @@ std::map<std::string, fs::path> transcripts() {
     }
     std::error_code absent;
     for (const auto& entry : fs::directory_iterator(kBoardRuns, absent)) {
-        if (fs::exists(entry.path() / "stdout")) {
-            found["board-" + entry.path().filename().string()] = entry.path() / "stdout";
+        if (fs::exists(entry.path() / "output")) {
+            found["board-" + entry.path().filename().string()] = entry.path() / "output";
         }
     }
     return found;
