@@ -10,7 +10,7 @@ namespace bw_station {
 
 // Empty fields do not filter. Times are ISO 8601 (2026-12-08T09:30:00Z).
 struct RunQuery {
-    std::string unit;  // MAC, lower-case
+    std::string unit;     // MAC, lower-case
     std::string fixture;
     std::string model;
     std::string verdict;  // passed, failed, incomplete, normal-boot, unsupported
@@ -29,7 +29,7 @@ struct StatsQuery {
 // Safe to call from any thread, while the consoles are being read; no call waits for a
 // console, and none blocks one.
 class Api {
-  public:
+public:
     virtual ~Api() = default;
 
     // {"fixtures":[{"fixture","device","state","model","unit","test","testIndex",
