@@ -217,12 +217,12 @@ class Loop {
                     break;
                 case EventKind::decided:
                     store_.updateRun(f.runId, event.run);
+                    say(f, "run " + std::to_string(f.runId) + " " + outcomeOf(event.run) + ": " +
+                               event.run.reason);
                     commitSoon_ = true;
                     break;
                 case EventKind::ended:
                     store_.updateRun(f.runId, event.run);
-                    say(f, "run " + std::to_string(f.runId) + " " + outcomeOf(event.run) + ": " +
-                               event.run.reason);
                     f.last = std::move(event.run);
                     f.lastRunId = f.runId;
                     f.runId = 0;
