@@ -123,11 +123,13 @@ class Loop {
             }
             char buffer[kReadSize];
             const ssize_t got = ::read(f.fd.get(), buffer, sizeof buffer);
+            const bool hungUp = (polled[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
             if (got > 0) {
                 receive(f, std::string_view(buffer, static_cast<std::size_t>(got)), now);
-            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                f.why = got == 0 ? "the console hung up"
-                                 : "reading the console: " + std::string(std::strerror(errno));
+            } else if (got == 0 || hungUp || (errno != EAGAIN && errno != EINTR)) {
+                f.why = got < 0 && errno != EAGAIN
+                            ? "reading the console: " + std::string(std::strerror(errno))
+                            : "the console hung up";
                 lose(f, now, kConsoleLost);
             }
         }

@@ -90,9 +90,10 @@ class Station {
   public:
     Station(const Directory& dir, const std::vector<std::string>& fixtures) : dir_(dir) {
         log_ = dir.path() / "station.out";
+        std::ofstream{log_};  // what an earlier station said is not this one's
         pid_ = fork();
         if (pid_ == 0) {
-            const int out = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int out = open(log_.c_str(), O_WRONLY | O_APPEND);
             dup2(out, 1);
             std::vector<std::string> args = {kStation, "run", "--db", db()};
             args.insert(args.end(), fixtures.begin(), fixtures.end());
