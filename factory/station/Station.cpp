@@ -104,11 +104,14 @@ class Loop {
     void openConsoles(double now) {
         for (Fixture& f : fixtures_) {
             if (!f.fd && now >= f.nextOpen) {
+                const std::string before = f.why;
                 f.fd = openConsole(f.spec.device, options_.baud, f.why);
                 f.nextOpen = now + kReopenSeconds;
                 f.received = false;
                 if (f.fd) {
                     say(f, "online");
+                } else if (f.why != before) {  // once, not at every retry
+                    say(f, "offline: " + f.why);
                 }
             }
         }
