@@ -11,8 +11,8 @@ namespace bw_station {
 
 namespace {
 
-constexpr std::size_t kMaxLine = 64 * 1024;
-constexpr std::size_t kMaxRunText = 1024 * 1024;
+constexpr std::size_t kMaxLine = std::size_t{64} * 1024;
+constexpr std::size_t kMaxRunText = std::size_t{1024} * 1024;
 constexpr std::size_t kMaxRunLines = 32768;
 // Reading again at each line of a fast console would cost the square of a run's length.
 constexpr double kRereadSeconds = 0.25;

@@ -57,7 +57,11 @@ class Splitter {
     void tick(double time);
     void finish(StreamEnd how, double time, const std::string& why);
 
-    std::vector<RunEvent> takeEvents() { return std::move(events_); }
+    std::vector<RunEvent> takeEvents() {
+        std::vector<RunEvent> taken;
+        taken.swap(events_);
+        return taken;
+    }
     // The run being received, or null.
     const RunState* open() const { return inRun_ ? &run_ : nullptr; }
     std::uint64_t offset() const { return offset_; }

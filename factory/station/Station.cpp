@@ -35,10 +35,10 @@ constexpr double kReopenSeconds = 1;
 constexpr double kDrawSeconds = 0.5;
 // Bytes not yet in the database; at 256 KiB they are written at once (committed within the
 // second like the rest), so a console faster than any serial line cannot grow it.
-constexpr std::size_t kMaxPending = 256 * 1024;
+constexpr std::size_t kMaxPending = std::size_t{256} * 1024;
 // One read per console per turn of the loop, so a console that never stops talking cannot
 // keep the others waiting.
-constexpr std::size_t kReadSize = 16 * 1024;
+constexpr std::size_t kReadSize = std::size_t{16} * 1024;
 
 const char* const kStationStopped = "the station stopped during the run";
 const char* const kConsoleLost = "the console went away during the run";

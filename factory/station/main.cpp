@@ -101,7 +101,7 @@ std::string value(const Arguments& args, const std::string& option) {
 }
 
 std::string time(const Arguments& args, const std::string& option) {
-    const std::string text = value(args, option);
+    std::string text = value(args, option);
     if (!text.empty() && !bw_station::parseTime(text)) {
         throw BadUsage{option + " " + text + " is not of the form YYYY-MM-DD[THH:MM[:SS]][Z]"};
     }
