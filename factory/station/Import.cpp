@@ -36,7 +36,7 @@ int importLogs(const std::string& database, const std::string& fixture,
             Splitter splitter(store.streamEnd(id));
             store.appendBytes(id, splitter.offset(), time, log);
             splitter.feed(log, time);
-            splitter.finish(StreamEnd::logEnd, time, "");
+            splitter.finish(StreamEnd::logEnd, "");
             std::int64_t runId = 0;
             for (const RunEvent& event : splitter.takeEvents()) {
                 if (event.kind == EventKind::started) {

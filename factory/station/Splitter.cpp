@@ -107,7 +107,10 @@ void Splitter::feed(std::string_view bytes, double time) {
     }
     if (inRun_) {
         run_.end = offset_;
-        run_.endTime = time;
+        // A run ends in time when its outcome is known; what follows is only kept.
+        if (!run_.decided) {
+            run_.endTime = time;
+        }
     }
     if (unread_ && time - lastRead_ >= kRereadSeconds) {
         read(time);
@@ -189,11 +192,8 @@ void Splitter::tick(double time) {
     }
 }
 
-void Splitter::finish(StreamEnd how, double time, const std::string& why) {
+void Splitter::finish(StreamEnd how, const std::string& why) {
     if (inRun_) {
-        if (how == StreamEnd::logEnd) {
-            run_.endTime = std::max(run_.endTime, time);
-        }
         endRun(offset_, how, why);
     }
     line_.clear();

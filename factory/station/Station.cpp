@@ -121,7 +121,7 @@ class Loop {
     void stop(double now) {
         for (Fixture& f : fixtures_) {
             drain(f, now);
-            f.splitter.finish(StreamEnd::lost, now, kStationStopped);
+            f.splitter.finish(StreamEnd::lost, kStationStopped);
             handle(f);
         }
         commit(now);
@@ -155,7 +155,7 @@ class Loop {
 
     // Whatever is still to be read from a console that goes away was lost with it.
     void lose(Fixture& f, double now, const char* why) {
-        f.splitter.finish(StreamEnd::lost, now, why);
+        f.splitter.finish(StreamEnd::lost, why);
         handle(f);
         f.fd = RawIO::FileDescriptor();
         f.nextOpen = now + kReopenSeconds;

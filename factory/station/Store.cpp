@@ -174,7 +174,7 @@ RunState replayRun(const Connection& db, std::int64_t fixture, std::uint64_t sta
         last = chunks.real(1);
         splitter.feed(std::string_view(bytes).substr(skip), last);
     }
-    splitter.finish(how, last, why);
+    splitter.finish(how, why);
     RunState state;
     for (RunEvent& event : splitter.takeEvents()) {
         if (event.kind == EventKind::ended && event.run.serial == 1) {

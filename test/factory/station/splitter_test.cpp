@@ -116,7 +116,7 @@ TEST(Splitter, ConsoleStreamsBecomeRuns) {
             stream += piece;
             splitter.tick(time += 1);
         }
-        splitter.finish(c.end, time, "the console went away during the run");
+        splitter.finish(c.end, "the console went away during the run");
         for (RunEvent& event : splitter.takeEvents()) {
             if (event.kind == EventKind::ended) {
                 events.push_back(std::move(event));
@@ -175,7 +175,7 @@ TEST(Splitter, DecidesOnceTheOutcomeIsKnownAndTimesEachTest) {
     bw_station::Splitter splitter;
     splitter.feed(kPass.substr(0, rtc), 10);
     splitter.feed(kPass.substr(rtc, sync - rtc), 25);
-    splitter.finish(StreamEnd::logEnd, 26, "");
+    splitter.finish(StreamEnd::logEnd, "");
     const std::vector<RunEvent> events = splitter.takeEvents();
     const std::vector<bw_station::TestTiming>& tests = events.back().run.tests;
     ASSERT_EQ(tests.size(), 4u);
