@@ -51,7 +51,7 @@ const char* const kConsoleLost = "the console went away during the run";
 
 // One fixture's console, its bytes on their way to the database, and what it shows.
 struct Fixture {
-    FixtureSpec spec;
+    FixtureConsole wiring;
     std::int64_t id = 0;
     RawIO::FileDescriptor fd;
     std::string why;  // why it is offline
@@ -69,10 +69,10 @@ struct Fixture {
 class Loop {
   public:
     Loop(const StationOptions& options, Store& store) : options_(options), store_(store) {
-        for (const FixtureSpec& spec : options.fixtures) {
+        for (const FixtureConsole& wiring : options.fixtures) {
             Fixture& f = fixtures_.emplace_back();
-            f.spec = spec;
-            f.id = store.fixture(spec.name, spec.device);
+            f.wiring = wiring;
+            f.id = store.fixture(wiring.name, wiring.device);
             f.splitter = Splitter(store.streamEnd(f.id));
         }
     }
@@ -81,7 +81,7 @@ class Loop {
         for (Fixture& f : fixtures_) {
             if (!f.fd && now >= f.nextOpen) {
                 const std::string before = f.why;
-                f.fd = openConsole(f.spec.device, options_.baud, f.why);
+                f.fd = openConsole(f.wiring.device, options_.baud, f.why);
                 f.nextOpen = now + kReopenSeconds;
                 f.received = false;
                 if (f.fd) {
@@ -237,7 +237,7 @@ class Loop {
 
     void say(const Fixture& f, const std::string& what) const {
         if (!quietLog_) {
-            std::cout << f.spec.name << ": " << what << std::endl;
+            std::cout << f.wiring.name << ": " << what << std::endl;
         }
     }
 
@@ -255,8 +255,8 @@ class Loop {
 FixtureView viewOf(const Fixture& f) {
     const std::int64_t runId = f.runId != 0 ? f.runId : f.lastRunId;
     FixtureView view;
-    view.fixture = f.spec.name;
-    view.device = f.spec.device;
+    view.fixture = f.wiring.name;
+    view.device = f.wiring.device;
     const RunState* run = f.splitter.open();
     if (run == nullptr && f.last) {
         run = &*f.last;

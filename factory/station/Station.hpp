@@ -10,7 +10,7 @@
 
 namespace bw_station {
 
-struct FixtureSpec {
+struct FixtureConsole {
     std::string name;
     std::string device;
 };
@@ -18,7 +18,7 @@ struct FixtureSpec {
 struct StationOptions {
     std::string database;
     unsigned baud = 115200;
-    std::vector<FixtureSpec> fixtures;
+    std::vector<FixtureConsole> fixtures;
 };
 
 // Something served beside the consoles (the live page): started once the database is open

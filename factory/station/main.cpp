@@ -108,7 +108,7 @@ std::string time(const Arguments& args, const std::string& option) {
     return text;
 }
 
-bw_station::FixtureSpec fixtureSpec(const std::string& text, const std::string& where) {
+bw_station::FixtureConsole fixtureConsole(const std::string& text, const std::string& where) {
     const std::size_t equals = text.find('=');
     if (equals == 0 || equals == std::string::npos || equals + 1 == text.size()) {
         throw BadUsage{where + "\"" + text + "\" is not FIXTURE=DEVICE"};
@@ -143,11 +143,11 @@ int run(int argc, char** argv) {
             }
             line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
             options.fixtures.push_back(
-                fixtureSpec(line, config + ":" + std::to_string(number) + ": "));
+                fixtureConsole(line, config + ":" + std::to_string(number) + ": "));
         }
     }
     for (const std::string& arg : args.rest) {
-        options.fixtures.push_back(fixtureSpec(arg, ""));
+        options.fixtures.push_back(fixtureConsole(arg, ""));
     }
     if (options.fixtures.empty()) {
         throw BadUsage{"no fixture given"};
