@@ -33,7 +33,7 @@ std::optional<Listen> parseListen(std::string_view text, std::string& reason) {
     for (const char c : port) {
         number = c >= '0' && c <= '9' && number < 65536 ? number * 10 + (c - '0') : 65536;
     }
-    if (host.empty() || port.empty() || number < 1 || number > 65535) {
+    if (host.empty() || port.empty() || number > 65535) {
         reason = "--listen wants ADDR:PORT (such as 127.0.0.1:8080 or [::1]:8080) or none, not '" +
                  std::string(text) + "'";
         return std::nullopt;

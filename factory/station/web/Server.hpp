@@ -14,7 +14,7 @@ namespace bw_station::web {
 
 struct Listen {
     std::string host;  // an address, never a name to resolve: the line's network has no DNS
-    int port = 0;      // 0: the system picks a free port (tests)
+    int port = 0;      // 0: the system picks a free one (Server::port says which)
 };
 
 // "ADDR:PORT" ("[::1]:8080" for IPv6) or "none". Empty `reason` on success; "none" leaves
