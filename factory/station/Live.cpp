@@ -102,7 +102,7 @@ std::uint64_t LiveBoard::waitForChange(std::uint64_t seen, int timeoutMs) const 
 }
 
 std::string terminalLine(const FixtureView& view, double now) {
-    std::string test = view.test.value_or("-");
+    std::string test = view.state == "offline" ? view.why : view.test.value_or("-");
     if (view.test && view.testIndex && view.testCount) {
         test +=
             " (" + std::to_string(*view.testIndex) + "/" + std::to_string(*view.testCount) + ")";

@@ -23,6 +23,7 @@ struct FixtureView {
         std::string name, outcome;
     };
     std::vector<Test> tests;
+    std::string why;  // why it is offline, for the operator's terminal
 
     bool operator==(const FixtureView& o) const;
 };

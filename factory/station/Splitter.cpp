@@ -181,7 +181,7 @@ void Splitter::tick(double time) {
     if (!inRun_ || run_.decided) {
         return;
     }
-    if (unread_) {
+    if (unread_ && time - lastRead_ >= kRereadSeconds) {
         read(time);
     }
     if (!run_.decided && passedSince_ >= 0 && time - passedSince_ >= kSettleSeconds) {

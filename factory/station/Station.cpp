@@ -123,11 +123,13 @@ class Loop {
             }
             char buffer[kReadSize];
             const ssize_t got = ::read(f.fd.get(), buffer, sizeof buffer);
+            const bool hungUp = (polled[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
             if (got > 0) {
                 receive(f, std::string_view(buffer, static_cast<std::size_t>(got)), now);
-            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                f.why = got == 0 ? "the console hung up"
-                                 : "reading the console: " + std::string(std::strerror(errno));
+            } else if (got == 0 || hungUp || (errno != EAGAIN && errno != EINTR)) {
+                f.why = got < 0 && errno != EAGAIN
+                            ? "reading the console: " + std::string(std::strerror(errno))
+                            : "the console hung up";
                 lose(f, now, kConsoleLost);
             }
         }
@@ -217,12 +219,12 @@ class Loop {
                     break;
                 case EventKind::decided:
                     store_.updateRun(f.runId, event.run);
+                    say(f, "run " + std::to_string(f.runId) + " " + outcomeOf(event.run) + ": " +
+                               event.run.reason);
                     commitSoon_ = true;
                     break;
                 case EventKind::ended:
                     store_.updateRun(f.runId, event.run);
-                    say(f, "run " + std::to_string(f.runId) + " " + outcomeOf(event.run) + ": " +
-                               event.run.reason);
                     f.last = std::move(event.run);
                     f.lastRunId = f.runId;
                     f.runId = 0;
@@ -274,6 +276,7 @@ FixtureView viewOf(const Fixture& f) {
     }
     if (!f.fd) {
         view.state = "offline";
+        view.why = f.why;
     } else if (run == nullptr) {
         view.state = f.received ? "booting" : "waiting";
     } else if (!run->decided) {
@@ -400,51 +403,8 @@ int runStation(const StationOptions& options, const ServiceStarter& startService
         }
         loop.stop(wallClock());
         live.publish(loop.views());
-        return 0;
-    } catch (const DatabaseError& error) {
-        std::cerr << "bw-station: " << error.what() << "\n";
-        return 1;
-    }
-}
-
-int importLogs(const std::string& database, const std::string& fixture,
-               const std::vector<std::string>& logs) {
-    try {
-        Store store(database);
-        const std::int64_t id = store.fixture(fixture, "");
-        for (const std::string& path : logs) {
-            std::ifstream in(path, std::ios::binary);
-            std::ostringstream bytes;
-            bytes << in.rdbuf();
-            struct stat about {};
-            if (!in || ::stat(path.c_str(), &about) != 0) {
-                std::cerr << "bw-station: cannot read " << path << "\n";
-                return 1;
-            }
-            // A log carries no arrival times: its runs are dated when the capture ended.
-            const double time = static_cast<double>(about.st_mtim.tv_sec) +
-                                static_cast<double>(about.st_mtim.tv_nsec) / 1e9;
-            const std::string log = bytes.str();
-            if (log.empty()) {
-                continue;
-            }
-            store.begin();
-            Splitter splitter(store.streamEnd(id));
-            store.appendBytes(id, splitter.offset(), time, log);
-            splitter.feed(log, time);
-            splitter.finish(StreamEnd::logEnd, time, "");
-            std::int64_t runId = 0;
-            for (const RunEvent& event : splitter.takeEvents()) {
-                if (event.kind == EventKind::started) {
-                    runId = store.insertRun(id, event.run);
-                } else {
-                    store.updateRun(runId, event.run);
-                }
-                if (event.kind == EventKind::ended) {
-                    std::cout << path << ": run " << runId << " " << outcomeOf(event.run) << "\n";
-                }
-            }
-            store.commit();
+        if (terminal) {
+            board.draw(loop.views(), wallClock());
         }
         return 0;
     } catch (const DatabaseError& error) {

@@ -50,8 +50,7 @@ std::string testsJson(const std::vector<TestTiming>& tests) {
 }  // namespace
 
 std::string unitOf(const bw_record::RunRecord& record) {
-    (void)record;
-    return "";
+    return record.unit;
 }
 
 Connection openDatabase(const std::string& path) {
