@@ -18,6 +18,7 @@ cat > "$scratch/expected" <<'LIST'
 -rwxr-xr-x ./usr/bin/bw-selftest-record
 -rw-r--r-- ./usr/lib/systemd/system/bw-selftest.service
 -rwxr-xr-x ./usr/share/bw-selftest/daemontools/run
+-rw-r--r-- ./usr/share/bw-selftest/record.schema.json
 LIST
 sort "$scratch/files" > "$scratch/files.sorted"
 sort "$scratch/expected" | diff -u - "$scratch/files.sorted"
