@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "record/Measurements.hpp"
 #include "record/Reader.hpp"
 #include "record/Suites.hpp"
 #include "record/Verdicts.hpp"
@@ -189,7 +190,9 @@ bool Reader::runTests(const std::vector<std::string>& suite) {
 }  // namespace reading
 
 RunRecord readLog(std::string log) {
-    return reading::Reader(std::move(log)).read();
+    RunRecord record = reading::Reader(std::move(log)).read();
+    measure(record);
+    return record;
 }
 
 }  // namespace bw_record

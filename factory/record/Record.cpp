@@ -43,4 +43,32 @@ const char* outcomeText(Outcome outcome) {
     return "not run";
 }
 
+const char* typeText(Measurement::Type type) {
+    switch (type) {
+        case Measurement::Type::mac:
+            return "mac";
+        case Measurement::Type::time:
+            return "time";
+        case Measurement::Type::integer:
+            return "integer";
+        case Measurement::Type::hex32:
+            return "hex32";
+        case Measurement::Type::text:
+            break;
+    }
+    return "text";
+}
+
+const char* checkText(Measurement::Check check) {
+    switch (check) {
+        case Measurement::Check::passed:
+            return "passed";
+        case Measurement::Check::failed:
+            return "failed";
+        case Measurement::Check::none:
+            break;
+    }
+    return "none";
+}
+
 }  // namespace bw_record

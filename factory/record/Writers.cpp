@@ -2,6 +2,7 @@
 // counts it as a pass.
 #include "record/Writers.hpp"
 
+#include "record/Measurements.hpp"
 #include "record/Text.hpp"
 
 namespace bw_record {
@@ -16,14 +17,73 @@ struct Tally {
     unsigned tests = 0;
     unsigned failures = 0;
     unsigned errors = 0;
+    unsigned skipped = 0;
 };
 
+std::string property(const std::string& name, const std::string& value, const char* indent) {
+    return std::string(indent) + "<property" + attribute("name", name) + attribute("value", value) +
+           "/>\n";
+}
+
+// Each value, and for a value that misses its check that fact beside it.
+std::string properties(const std::vector<Measurement>& measurements) {
+    if (measurements.empty()) {
+        return "";
+    }
+    std::string xml = "      <properties>\n";
+    for (const Measurement& m : measurements) {
+        xml += property(m.name, m.value, "        ");
+        if (m.check == Measurement::Check::failed) {
+            xml += property(m.name + ".check", "failed: " + m.limits, "        ");
+        }
+    }
+    return xml + "      </properties>\n";
+}
+
+// The last line of the program's own kinds that says what it was doing.
+std::string lastAction(const std::string& text) {
+    static const char* const kinds[] = {"Running ",    "Reading ",     "Checking ",
+                                        "Opening ",    "Requesting ",  "Sending ",
+                                        "Setting up ", "Waiting for ", "Removing "};
+    std::string last;
+    for (std::size_t line = 0; line < text.size();) {
+        std::size_t end = text.find('\n', line);
+        end = end == std::string::npos ? text.size() : end;
+        for (const char* kind : kinds) {
+            if (text.compare(line, std::string(kind).size(), kind) == 0) {
+                last = text.substr(line, end - line);
+                // The RTC's set-up names its file, and the file's answer, on the next line.
+                if (last.compare(0, 11, "Setting up ") == 0 && end < text.size()) {
+                    const std::size_t next = text.find('\n', end + 1);
+                    last += " " +
+                            text.substr(end + 1, next == std::string::npos ? next : next - end - 1);
+                }
+            }
+        }
+        line = end + 1;
+    }
+    return last;
+}
+
+std::string failedChecks(const std::vector<Measurement>& measurements) {
+    std::string text;
+    for (const Measurement& m : measurements) {
+        if (m.check == Measurement::Check::failed) {
+            text += "; " + m.name + " " + m.value + " is not " + m.limits;
+        }
+    }
+    return text;
+}
+
 std::string testcase(const char* classname, const Section& section, const std::string& message,
-                     Tally& tally) {
+                     Tally& tally, const std::vector<Measurement>& measurements = {}) {
     std::string xml = "    <testcase" + attribute("classname", classname) +
-                      attribute("name", section.name) + ">\n";
+                      attribute("name", section.name) + ">\n" + properties(measurements);
     ++tally.tests;
-    if (section.outcome == Outcome::failed) {
+    if (section.outcome == Outcome::notRun) {
+        ++tally.skipped;
+        xml += "      <skipped" + attribute("message", message) + "/>\n";
+    } else if (section.outcome == Outcome::failed) {
         ++tally.failures;
         xml += "      <failure" + attribute("message", message) + "/>\n";
     } else if (section.outcome == Outcome::incomplete) {
@@ -36,13 +96,34 @@ std::string testcase(const char* classname, const Section& section, const std::s
     return xml + "    </testcase>\n";
 }
 
+std::string jsonMeasurements(const std::vector<Measurement>& measurements) {
+    std::string json = "[";
+    for (std::size_t i = 0; i < measurements.size(); ++i) {
+        const Measurement& m = measurements[i];
+        json += std::string(i == 0 ? "\n" : ",\n") + "      {\"name\": " + jsonQuoted(m.name) +
+                ", \"type\": \"" + typeText(m.type) + "\", \"value\": " +
+                (m.type == Measurement::Type::integer ? m.value : jsonQuoted(m.value));
+        if (!m.limits.empty()) {
+            json += ", \"limits\": " + jsonQuoted(m.limits);
+        }
+        json += ", \"check\": \"" + std::string(checkText(m.check)) + "\"}";
+    }
+    return json + (measurements.empty() ? "]" : "\n    ]");
+}
+
+// Tests carry their measurements (with `start`, the clock's offset among them).
 std::string jsonSections(const std::vector<Section>& sections, const char* outcomeKey,
-                         const char* textKey) {
+                         const char* textKey, const std::string* start) {
     std::string json = "[";
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const Section& s = sections[i];
         json += std::string(i == 0 ? "\n" : ",\n") + "    {\"name\": " + jsonQuoted(s.name) +
-                ", \"" + outcomeKey + "\": \"" + outcomeText(s.outcome) + "\", \"" + textKey +
+                ", \"" + outcomeKey + "\": \"" + outcomeText(s.outcome) + "\"";
+        if (start != nullptr) {
+            json += ",\n     \"measurements\": " + jsonMeasurements(measurementsAt(s, *start)) +
+                    ",\n    ";
+        }
+        json += std::string(start != nullptr ? " " : ", ") + "\"" + textKey +
                 "\": " + jsonQuoted(s.text) + "}";
     }
     return json + (sections.empty() ? "]" : "\n  ]");
@@ -54,39 +135,60 @@ std::string junitRecord(const RunRecord& record, const std::string& start) {
     Tally tally;
     std::string cases;
     for (const Section& test : record.tests) {
-        cases += testcase("bw-selftest.tests", test,
-                          test.outcome == Outcome::failed ? "FAIL" : record.reason, tally);
+        const std::vector<Measurement> measurements = measurementsAt(test, start);
+        const std::string action = lastAction(test.text);
+        const std::string message =
+            test.outcome != Outcome::failed
+                ? record.reason
+                : "FAIL" + (action.empty() ? "" : " after: " + action) + failedChecks(measurements);
+        cases += testcase("bw-selftest.tests", test, message, tally, measurements);
     }
     for (const Section& step : record.steps) {
-        if (step.outcome != Outcome::notRun) {
-            cases += testcase("bw-selftest.steps", step, record.reason, tally);
-        }
+        const std::string action = lastAction(step.text);
+        cases += testcase("bw-selftest.steps", step,
+                          step.outcome == Outcome::notRun ? "not reached"
+                          : step.outcome == Outcome::failed && !action.empty()
+                              ? record.reason + " after: " + action
+                              : record.reason,
+                          tally);
     }
     if (record.verdict != Verdict::passed && tally.failures + tally.errors == 0) {
-        Section run{"run",
-                    record.verdict == Verdict::failed ? Outcome::failed : Outcome::incomplete, ""};
+        Section run;
+        run.name = "run";
+        run.outcome = record.verdict == Verdict::failed ? Outcome::failed : Outcome::incomplete;
         cases += testcase("bw-selftest", run, record.reason, tally);
     }
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n  <testsuite" +
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites" +
+                      attribute("name", kJunitName) + ">\n  <testsuite" +
                       attribute("name", record.modelKnown ? record.model : "unknown model") +
                       attribute("tests", std::to_string(tally.tests)) +
                       attribute("failures", std::to_string(tally.failures)) +
-                      attribute("errors", std::to_string(tally.errors));
+                      attribute("errors", std::to_string(tally.errors)) +
+                      attribute("skipped", std::to_string(tally.skipped));
     if (!start.empty()) {
         xml += attribute("timestamp", start);
     }
-    return xml + ">\n" + cases + "  </testsuite>\n</testsuites>\n";
+    xml += ">\n    <properties>\n";
+    if (!record.unit.empty()) {
+        xml += property("unit", record.unit, "      ");
+    }
+    xml += property("model", record.modelKnown ? record.model : "", "      ");
+    xml += property("verdict", verdictText(record.verdict), "      ");
+    xml += property("reason", record.reason, "      ");
+    return xml + "    </properties>\n" + cases + "  </testsuite>\n</testsuites>\n";
 }
 
 std::string jsonRecord(const RunRecord& record, const std::string& start) {
-    std::string json = "{\n  \"model\": " + (record.modelKnown ? jsonQuoted(record.model) : "null");
+    std::string json = "{\n  \"format\": \"" + std::string(kJsonFormat) + "\", \"version\": 2";
+    json += ",\n  \"unit\": " + (record.unit.empty() ? "null" : jsonQuoted(record.unit));
+    json += ",\n  \"model\": " + (record.modelKnown ? jsonQuoted(record.model) : "null");
     if (!start.empty()) {
         json += ",\n  \"start\": " + jsonQuoted(start);
     }
     json += ",\n  \"road\": \"" + std::string(roadText(record.road)) + "\"";
-    json += ",\n  \"tests\": " + jsonSections(record.tests, "verdict", "narration");
+    json += ",\n  \"tests\": " + jsonSections(record.tests, "verdict", "narration", &start);
     json += ",\n  \"summary\": " + (record.summaryKnown ? jsonQuoted(record.summary) : "null");
-    json += ",\n  \"steps\": " + jsonSections(record.steps, "outcome", "output");
+    json += ",\n  \"steps\": " + jsonSections(record.steps, "outcome", "output", nullptr);
     json += ",\n  \"poweroff\": " + std::string(record.poweroffStarted ? "true" : "false");
     json += ",\n  \"verdict\": \"" + std::string(verdictText(record.verdict)) + "\"";
     return json + ",\n  \"reason\": " + jsonQuoted(record.reason) + "\n}\n";

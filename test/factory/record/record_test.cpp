@@ -23,6 +23,7 @@ using bw_record::Verdict;
 const fs::path kExpected = fs::path(BW_SOURCE_DIR) / "test/factory/record/expected";
 const fs::path kTranscriptDirs[] = {fs::path(BW_SOURCE_DIR) / "test/Main/transcripts",
                                     fs::path(BW_SOURCE_DIR) / "test/factory/record/transcripts"};
+const std::string kSchema = BW_SOURCE_DIR "/factory/record/record.schema.json";
 const fs::path kBoardRuns = fs::path(BW_SOURCE_DIR) / "sim/tests/board";
 
 std::string slurp(const fs::path& path) {
@@ -83,8 +84,8 @@ TEST_F(RecordTool, EveryTranscriptGivesItsExpectedRecord) {
         const int status = shell(tool("--time 2026-12-08T09:30:00Z --junit " + junit + " --json " +
                                       json + " " + all.at(name).string()));
         const std::string digest = (dir_ / "digest").string();
-        EXPECT_EQ(0, shell(std::string("python3 ") + BW_RECORD_CHECKER + " " + junit + " " + json +
-                           " " + std::to_string(status) + " >" + digest))
+        EXPECT_EQ(0, shell(std::string("/usr/bin/python3 ") + BW_RECORD_CHECKER + " " + junit + " " +
+                           json + " " + std::to_string(status) + " " + kSchema + " >" + digest))
             << name << ": " << slurp(digest);
         EXPECT_EQ(slurp(entry.path()), slurp(digest)) << name;
     }

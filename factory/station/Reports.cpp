@@ -1,0 +1,393 @@
+// Every answer is made here from the database alone, so the command line's JSON and the live
+// page's are the same documents.
+#include "station/Reports.hpp"
+
+#include <cstdio>
+
+#include "record/LogReader.hpp"
+#include "record/Writers.hpp"
+#include "station/Json.hpp"
+#include "station/Splitter.hpp"
+#include "station/Store.hpp"
+#include "station/Time.hpp"
+
+namespace bw_station {
+
+struct Reports::Row {
+    std::int64_t id = 0;
+    std::int64_t fixtureId = 0;
+    std::string fixture;
+    std::optional<std::string> unit, model;
+    std::string road;
+    std::optional<std::string> verdict, reason;
+    double start = 0, end = 0;
+    std::int64_t logStart = 0;
+    std::optional<std::int64_t> logEnd;
+    std::optional<std::string> record, junit, tests;
+};
+
+namespace {
+
+constexpr const char* kRunColumns =
+    "SELECT r.id, r.fixture, f.name, r.unit, r.model, r.road, r.verdict, r.reason, r.start, "
+    "r.end, r.log_start, r.log_end";
+
+std::optional<std::string> optionalText(const Statement& s, int column) {
+    return s.isNull(column) ? std::nullopt : std::optional<std::string>(s.text(column));
+}
+
+void bindTime(Statement& s, int index, const std::string& text) {
+    const std::optional<double> time = text.empty() ? std::nullopt : parseTime(text);
+    if (time) {
+        s.bind(index, *time);
+    }
+}
+
+std::string percent(std::int64_t part, std::int64_t whole) {
+    if (whole == 0) {
+        return "-";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f%% (%lld of %lld)",
+                  100.0 * static_cast<double>(part) / static_cast<double>(whole),
+                  static_cast<long long>(part), static_cast<long long>(whole));
+    return text;
+}
+
+std::string share(std::int64_t part, std::int64_t whole) {
+    if (whole == 0) {
+        return "null";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f",
+                  static_cast<double>(part) / static_cast<double>(whole));
+    return text;
+}
+
+// Console text on a terminal: control bytes shown as '?', so no escape sequence gets through.
+std::string printable(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+Reports::Reports(const std::string& path) : db_(path, Access::readOnly) {}
+
+std::vector<Reports::Row> Reports::runs(const RunQuery& query) {
+    Statement s(db_, (std::string(kRunColumns) +
+                      " FROM run r JOIN fixture f ON f.id = r.fixture "
+                      "WHERE (?1 = '' OR r.unit = ?1) AND (?2 = '' OR f.name = ?2) "
+                      "AND (?3 = '' OR r.model = ?3) AND (?4 = '' OR r.verdict = ?4) "
+                      "AND (?5 IS NULL OR r.start >= ?5) AND (?6 IS NULL OR r.start < ?6) "
+                      "ORDER BY r.start DESC, r.id DESC LIMIT ?7")
+                         .c_str());
+    s.bind(1, query.unit).bind(2, query.fixture).bind(3, query.model).bind(4, query.verdict);
+    bindTime(s, 5, query.since);
+    bindTime(s, 6, query.until);
+    s.bind(7, static_cast<std::int64_t>(query.limit));
+    std::vector<Row> rows;
+    while (s.step()) {
+        Row row;
+        row.id = s.integer(0);
+        row.fixtureId = s.integer(1);
+        row.fixture = s.text(2);
+        row.unit = optionalText(s, 3);
+        row.model = optionalText(s, 4);
+        row.road = s.text(5);
+        row.verdict = optionalText(s, 6);
+        row.reason = optionalText(s, 7);
+        row.start = s.real(8);
+        row.end = s.real(9);
+        row.logStart = s.integer(10);
+        if (!s.isNull(11)) {
+            row.logEnd = s.integer(11);
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::optional<Reports::Row> Reports::run(std::int64_t id) {
+    Statement s(db_, (std::string(kRunColumns) +
+                      ", r.record, r.junit, r.tests FROM run r JOIN fixture f ON f.id = r.fixture "
+                      "WHERE r.id = ?1")
+                         .c_str());
+    s.bind(1, id);
+    if (!s.step()) {
+        return std::nullopt;
+    }
+    Row row;
+    row.id = s.integer(0);
+    row.fixtureId = s.integer(1);
+    row.fixture = s.text(2);
+    row.unit = optionalText(s, 3);
+    row.model = optionalText(s, 4);
+    row.road = s.text(5);
+    row.verdict = optionalText(s, 6);
+    row.reason = optionalText(s, 7);
+    row.start = s.real(8);
+    row.end = s.real(9);
+    row.logStart = s.integer(10);
+    if (!s.isNull(11)) {
+        row.logEnd = s.integer(11);
+    }
+    row.record = optionalText(s, 12);
+    row.junit = optionalText(s, 13);
+    row.tests = optionalText(s, 14);
+    s.reset();
+    if (!row.record) {
+        fillOpen(row);
+    }
+    return row;
+}
+
+void Reports::fillOpen(Row& row) {
+    const RunState state = replayRun(db_, row.fixtureId, static_cast<std::uint64_t>(row.logStart),
+                                     std::nullopt, StreamEnd::logEnd, "");
+    const std::string start = isoTime(row.start);
+    row.record = bw_record::jsonRecord(state.record, start);
+    row.junit = bw_record::junitRecord(state.record, start);
+    std::string tests = "[";
+    for (const TestTiming& test : state.tests) {
+        tests += (tests.size() > 1 ? "," : "") + std::string("{\"name\":") + quoted(test.name) +
+                 ",\"outcome\":" + quoted(test.outcome) +
+                 ",\"start\":" + quoted(isoTime(test.start)) +
+                 ",\"duration\":" + number(test.duration) + "}";
+    }
+    row.tests = tests + "]";
+}
+
+namespace {
+
+std::string rowFields(const std::string& fixture, std::int64_t id,
+                      const std::optional<std::string>& unit,
+                      const std::optional<std::string>& model, const std::string& road,
+                      const std::optional<std::string>& verdict,
+                      const std::optional<std::string>& reason, double start, double end) {
+    return "{\"id\":" + number(id) + ",\"fixture\":" + quoted(fixture) +
+           ",\"unit\":" + quotedOrNull(unit) + ",\"model\":" + quotedOrNull(model) +
+           ",\"road\":" + quoted(road) + ",\"verdict\":" + quotedOrNull(verdict) +
+           ",\"reason\":" + quotedOrNull(reason) + ",\"start\":" + quoted(isoTime(start)) +
+           ",\"end\":" + quoted(isoTime(end));
+}
+
+}  // namespace
+
+std::string Reports::runsJson(const RunQuery& query) {
+    std::string json = "{\"runs\":[";
+    bool first = true;
+    for (const Row& r : runs(query)) {
+        json += (first ? "" : ",") +
+                rowFields(r.fixture, r.id, r.unit, r.model, r.road, r.verdict, r.reason, r.start,
+                          r.end) +
+                "}";
+        first = false;
+    }
+    return json + "]}\n";
+}
+
+std::string Reports::runsText(const RunQuery& query) {
+    std::string text;
+    for (const Row& r : runs(query)) {
+        char line[512];
+        std::snprintf(line, sizeof line, "%6lld  %s  %-10s %-17s %-24s %s\n",
+                      static_cast<long long>(r.id), isoTime(r.start).c_str(),
+                      printable(r.fixture).c_str(), printable(r.unit.value_or("-")).c_str(),
+                      printable(r.model.value_or("-")).c_str(), r.verdict.value_or("open").c_str());
+        text += line;
+    }
+    return text;
+}
+
+std::optional<std::string> Reports::runJson(std::int64_t id) {
+    const std::optional<Row> r = run(id);
+    if (!r) {
+        return std::nullopt;
+    }
+    return rowFields(r->fixture, r->id, r->unit, r->model, r->road, r->verdict, r->reason, r->start,
+                     r->end) +
+           ",\"record\":" + r->record.value_or("null") + ",\"tests\":" + r->tests.value_or("[]") +
+           "}\n";
+}
+
+std::optional<std::string> Reports::runLog(std::int64_t id) {
+    Statement s(db_, "SELECT fixture, log_start, log_end FROM run WHERE id = ?1");
+    s.bind(1, id);
+    if (!s.step()) {
+        return std::nullopt;
+    }
+    const std::int64_t fixture = s.integer(0);
+    const std::int64_t start = s.integer(1);
+    // An open run reaches to the end of what its console has sent so far.
+    const std::int64_t end = s.isNull(2) ? INT64_MAX : s.integer(2);
+    s.reset();
+    Statement chunks(db_,
+                     "SELECT offset, bytes FROM chunk WHERE fixture = ?1 AND "
+                     "offset + length(bytes) > ?2 AND offset < ?3 ORDER BY offset");
+    chunks.bind(1, fixture).bind(2, start).bind(3, end);
+    std::string log;
+    while (chunks.step()) {
+        const std::int64_t offset = chunks.integer(0);
+        std::string bytes = chunks.text(1);
+        if (offset + static_cast<std::int64_t>(bytes.size()) > end) {
+            bytes.resize(static_cast<std::size_t>(end - offset));
+        }
+        log.append(bytes, static_cast<std::size_t>(std::max<std::int64_t>(0, start - offset)));
+    }
+    return log;
+}
+
+std::optional<std::string> Reports::runJunit(std::int64_t id) {
+    const std::optional<Row> r = run(id);
+    return r ? r->junit : std::nullopt;
+}
+
+std::optional<std::string> Reports::runRecordJson(std::int64_t id) {
+    const std::optional<Row> r = run(id);
+    return r ? r->record : std::nullopt;
+}
+
+// One pass over the runs in the order of units and start times, by the covering index.
+Stats Reports::stats(const StatsQuery& query) {
+    std::optional<std::int64_t> fixture;
+    if (!query.fixture.empty()) {
+        Statement find(db_, "SELECT id FROM fixture WHERE name = ?1");
+        find.bind(1, query.fixture);
+        fixture = find.step() ? find.integer(0) : -1;
+        find.reset();
+    }
+    const char* const filter =
+        " WHERE (?1 IS NULL OR r.fixture = ?1) AND (?2 = '' OR r.model = ?2) "
+        "AND (?3 IS NULL OR r.start >= ?3) AND (?4 IS NULL OR r.start < ?4)";
+    Statement s(db_, (std::string("SELECT r.unit, r.road, r.verdict FROM run r") + filter +
+                      " ORDER BY r.unit, r.start, r.id")
+                         .c_str());
+    Statement f(db_, (std::string("SELECT fl.kind, fl.name, COUNT(*) FROM failure fl "
+                                  "JOIN run r ON r.id = fl.run") +
+                      filter + " GROUP BY fl.kind, fl.name ORDER BY 3 DESC, 1, 2")
+                         .c_str());
+    for (Statement* each : {&s, &f}) {
+        if (fixture) {
+            each->bind(1, *fixture);
+        }
+        each->bind(2, query.model);
+        bindTime(*each, 3, query.since);
+        bindTime(*each, 4, query.until);
+    }
+    Stats stats;
+    std::optional<std::string> unit;
+    bool unitTested = false;
+    bool lastPassed = false;
+    const auto closeUnit = [&] { stats.finalPassed += unitTested && lastPassed ? 1 : 0; };
+    while (s.step()) {
+        const std::optional<std::string> rowUnit = optionalText(s, 0);
+        if (rowUnit != unit) {
+            closeUnit();
+            unit = rowUnit;
+            unitTested = false;
+            stats.units += unit ? 1 : 0;
+        }
+        const std::string road = s.text(1);
+        const std::string verdict = s.text(2);
+        if (verdict == "normal-boot") {
+            ++stats.normalBoots;
+        } else if (verdict == "unsupported") {
+            ++stats.unsupported;
+        } else if (verdict == "incomplete") {
+            ++stats.incomplete;
+        } else if (road == bw_record::roadText(bw_record::Road::firstBoot) &&
+                   (verdict == "passed" || verdict == "failed")) {
+            if (!unit) {
+                ++stats.unidentified;
+                continue;
+            }
+            ++stats.attempts;
+            if (!unitTested) {
+                unitTested = true;
+                ++stats.testedUnits;
+                stats.firstPassed += verdict == "passed" ? 1 : 0;
+            }
+            lastPassed = verdict == "passed";
+        }
+    }
+    closeUnit();
+    while (f.step()) {
+        stats.failures.push_back({f.text(0), f.text(1), f.integer(2)});
+    }
+    return stats;
+}
+
+std::string Reports::statsJson(const StatsQuery& query) {
+    const Stats s = stats(query);
+    std::string json =
+        "{\"units\":" + number(s.units) + ",\"testedUnits\":" + number(s.testedUnits) +
+        ",\"attempts\":" + number(s.attempts) +
+        ",\"firstPassYield\":" + share(s.firstPassed, s.testedUnits) +
+        ",\"finalYield\":" + share(s.finalPassed, s.testedUnits) +
+        ",\"retests\":" + number(s.attempts - s.testedUnits) +
+        ",\"incomplete\":" + number(s.incomplete) + ",\"unidentified\":" + number(s.unidentified) +
+        ",\"normalBoots\":" + number(s.normalBoots) + ",\"unsupported\":" + number(s.unsupported) +
+        ",\"failures\":[";
+    bool first = true;
+    for (const Failure& failure : s.failures) {
+        json += std::string(first ? "" : ",") + "{\"kind\":" + quoted(failure.kind) +
+                ",\"name\":" + quoted(failure.name) + ",\"count\":" + number(failure.count) + "}";
+        first = false;
+    }
+    return json + "]}\n";
+}
+
+std::string Reports::statsCsv(const StatsQuery& query) {
+    const Stats s = stats(query);
+    std::string csv = "metric,name,value\n";
+    const auto row = [&csv](const std::string& metric, const std::string& name,
+                            const std::string& value) {
+        csv += metric + "," + name + "," + value + "\n";
+    };
+    row("units", "", number(s.units));
+    row("tested-units", "", number(s.testedUnits));
+    row("attempts", "", number(s.attempts));
+    row("first-pass-yield", "", share(s.firstPassed, s.testedUnits));
+    row("final-yield", "", share(s.finalPassed, s.testedUnits));
+    row("retests", "", number(s.attempts - s.testedUnits));
+    row("incomplete", "", number(s.incomplete));
+    row("unidentified", "", number(s.unidentified));
+    row("normal-boots", "", number(s.normalBoots));
+    row("unsupported", "", number(s.unsupported));
+    for (const Failure& failure : s.failures) {
+        // Test and step names are the program's own and hold neither commas nor quotes.
+        row("failures-" + failure.kind, "\"" + failure.name + "\"", number(failure.count));
+    }
+    return csv;
+}
+
+std::string Reports::statsText(const StatsQuery& query) {
+    const Stats s = stats(query);
+    std::string text = "units seen          " + number(s.units) + "\n" + "units tested        " +
+                       number(s.testedUnits) + "\n" + "attempts            " + number(s.attempts) +
+                       "\n" + "first-pass yield    " + percent(s.firstPassed, s.testedUnits) +
+                       "\n" + "final yield         " + percent(s.finalPassed, s.testedUnits) +
+                       "\n" + "retests             " + number(s.attempts - s.testedUnits) + "\n" +
+                       "incomplete runs     " + number(s.incomplete) + "\n" +
+                       "unidentified runs   " + number(s.unidentified) + "\n" +
+                       "normal boots        " + number(s.normalBoots) + "\n" +
+                       "unsupported models  " + number(s.unsupported) + "\n";
+    if (!s.failures.empty()) {
+        text += "failures, most frequent first:\n";
+    }
+    for (const Failure& failure : s.failures) {
+        char line[256];
+        std::snprintf(line, sizeof line, "  %-5s %-28s %lld\n", failure.kind.c_str(),
+                      printable(failure.name).c_str(), static_cast<long long>(failure.count));
+        text += line;
+    }
+    return text;
+}
+
+}  // namespace bw_station

@@ -1,0 +1,279 @@
+// A run is every byte from one model line to the next; the reader sees only the program's
+// text of it, and the run's verdict is fixed once no byte to come could change it.
+#include "station/Splitter.hpp"
+
+#include <algorithm>
+
+#include "record/LogReader.hpp"
+#include "record/Suites.hpp"
+
+namespace bw_station {
+
+namespace {
+
+constexpr std::size_t kMaxLine = 64 * 1024;
+constexpr std::size_t kMaxRunText = 1024 * 1024;
+constexpr std::size_t kMaxRunLines = 32768;
+// Reading again at each line of a fast console would cost the square of a run's length.
+constexpr double kRereadSeconds = 0.25;
+// A pass ends with the output of the last command, which a failure line may still follow.
+constexpr double kSettleSeconds = 10;
+
+const std::string kModelPrefix = "corenode.model = \"";
+// What the program prints when a command of a step fails.
+const std::string kFailureProbe = "\n FAIL\n";
+// The reader's word for a command that was still running when the text ended.
+const std::string kStillRunning = "nothing follows its output";
+
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Where a kernel message ("[   12.345678] ...") begins in `line`, or npos.
+std::size_t kernelStamp(std::string_view line) {
+    for (std::size_t at = line.find('['); at != std::string_view::npos;
+         at = line.find('[', at + 1)) {
+        std::size_t i = at + 1;
+        while (i < line.size() && line[i] == ' ') {
+            ++i;
+        }
+        const std::size_t whole = i;
+        while (i < line.size() && digit(line[i])) {
+            ++i;
+        }
+        if (i == whole || i >= line.size() || line[i] != '.') {
+            continue;
+        }
+        const std::size_t fraction = ++i;
+        while (i < line.size() && digit(line[i])) {
+            ++i;
+        }
+        if (i - fraction == 6 && i < line.size() && line[i] == ']') {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+bool restsOnTheEnd(const bw_record::RunRecord& record) {
+    return record.reason.size() >= kStillRunning.size() &&
+           record.reason.compare(record.reason.size() - kStillRunning.size(), kStillRunning.size(),
+                                 kStillRunning) == 0;
+}
+
+}  // namespace
+
+std::string withoutKernelLines(std::string_view raw) {
+    std::string text;
+    for (std::size_t from = 0; from < raw.size();) {
+        const std::size_t lineEnd = raw.find('\n', from);
+        const std::size_t next = lineEnd == std::string_view::npos ? raw.size() : lineEnd + 1;
+        const std::string_view line = raw.substr(from, next - from);
+        text += line.substr(0, kernelStamp(line));
+        from = next;
+    }
+    return text;
+}
+
+std::string outcomeOf(const RunState& run) {
+    if (run.record.road == bw_record::Road::normalBoot) {
+        return "normal-boot";
+    }
+    // A model the program tests but this reader has no suite for is not the hub's failure.
+    if (run.record.road == bw_record::Road::unsupported ||
+        (run.record.road == bw_record::Road::firstBoot &&
+         bw_record::suiteOf(run.record.model).empty())) {
+        return "unsupported";
+    }
+    return run.verdict;
+}
+
+void Splitter::feed(std::string_view bytes, double time) {
+    for (std::size_t from = 0; from < bytes.size();) {
+        if (line_.empty()) {
+            lineStart_ = offset_;
+        }
+        const std::size_t lineEnd = bytes.find('\n', from);
+        const std::size_t end = lineEnd == std::string_view::npos ? bytes.size() : lineEnd + 1;
+        const std::size_t take = std::min(end - from, kMaxLine - line_.size());
+        line_.append(bytes.substr(from, take));
+        offset_ += take;
+        from += take;
+        if (line_.back() == '\n' || line_.size() == kMaxLine) {
+            std::string whole;
+            whole.swap(line_);
+            line(whole, lineStart_, time);
+        }
+    }
+    if (inRun_) {
+        run_.end = offset_;
+        run_.endTime = time;
+    }
+    if (unread_ && time - lastRead_ >= kRereadSeconds) {
+        read(time);
+    }
+}
+
+void Splitter::line(std::string_view raw, std::uint64_t start, double time) {
+    if (carry_.empty()) {
+        carryStart_ = start;
+    }
+    const std::size_t stamp = kernelStamp(raw);
+    if (stamp != std::string_view::npos) {
+        // The program's part goes on after the kernel's line.
+        carry_.append(raw.substr(0, std::min(stamp, kMaxLine - carry_.size())));
+        return;
+    }
+    std::string text;
+    text.swap(carry_);
+    text.append(raw);
+    programLine(text, carryStart_, time);
+}
+
+void Splitter::programLine(const std::string& text, std::uint64_t start, double time) {
+    if (text.compare(0, kModelPrefix.size(), kModelPrefix) == 0) {
+        if (inRun_) {
+            endRun(start, StreamEnd::logEnd, "");
+        }
+        startRun(start, time, text.size() >= 3 && text.compare(text.size() - 3, 3, "\"\r\n") == 0);
+    }
+    if (!inRun_ || run_.decided) {
+        return;
+    }
+    std::string_view piece = text;
+    if (ttyLineEnds_ && piece.size() >= 2 && piece.substr(piece.size() - 2) == "\r\n") {
+        piece.remove_suffix(2);
+    }
+    if (text_.size() + piece.size() + 1 > kMaxRunText || lines_.size() == kMaxRunLines) {
+        read(time);
+        if (!run_.decided) {
+            run_.record.verdict = bw_record::Verdict::incomplete;
+            run_.record.reason = "the run printed more than the station reads of one run";
+            decide();
+        }
+        return;
+    }
+    lines_.push_back({text_.size(), time});
+    text_.append(piece);
+    if (piece.size() < text.size()) {
+        text_ += '\n';
+    }
+    unread_ = true;
+}
+
+void Splitter::startRun(std::uint64_t start, double time, bool ttyLineEnds) {
+    run_ = RunState();
+    run_.serial = ++serial_;
+    run_.start = start;
+    run_.end = offset_;
+    run_.startTime = time;
+    run_.endTime = time;
+    inRun_ = true;
+    ttyLineEnds_ = ttyLineEnds;
+    text_.clear();
+    lines_.clear();
+    lastRead_ = time;
+    passedSince_ = -1;
+    events_.push_back({EventKind::started, run_});
+}
+
+void Splitter::tick(double time) {
+    if (!inRun_ || run_.decided) {
+        return;
+    }
+    if (unread_) {
+        read(time);
+    }
+    if (!run_.decided && passedSince_ >= 0 && time - passedSince_ >= kSettleSeconds) {
+        decide();
+    }
+}
+
+void Splitter::finish(StreamEnd how, double time, const std::string& why) {
+    if (inRun_) {
+        if (how == StreamEnd::logEnd) {
+            run_.endTime = std::max(run_.endTime, time);
+        }
+        endRun(offset_, how, why);
+    }
+    line_.clear();
+    carry_.clear();
+}
+
+double Splitter::timeAt(std::size_t at) const {
+    const auto after = std::upper_bound(lines_.begin(), lines_.end(), at,
+                                        [](std::size_t a, const LineAt& l) { return a < l.at; });
+    return after == lines_.begin() ? run_.startTime : std::prev(after)->time;
+}
+
+// From the arrival of each test's banner to that of its verdict; a test still running has
+// lasted until now.
+void Splitter::timeTests() {
+    run_.tests.clear();
+    std::size_t cursor = 0;
+    for (const bw_record::Section& test : run_.record.tests) {
+        const std::string banner = "\n" + bw_record::bannerOf(test.name) + "\n";
+        const std::size_t at = text_.find(banner, cursor);
+        if (at == std::string::npos) {
+            break;
+        }
+        TestTiming timing{test.name, bw_record::outcomeText(test.outcome), timeAt(at + 1), 0};
+        const std::size_t body = at + banner.size();
+        double end = run_.endTime;
+        if (test.outcome == bw_record::Outcome::passed ||
+            test.outcome == bw_record::Outcome::failed) {
+            cursor = std::min(text_.size(), body + test.text.size());
+            end = timeAt(std::min(text_.size(), text_.find_first_not_of('\n', cursor)));
+        }
+        timing.duration = std::max(0.0, end - timing.start);
+        run_.tests.push_back(timing);
+    }
+}
+
+void Splitter::read(double time) {
+    unread_ = false;
+    lastRead_ = time;
+    run_.record = bw_record::readLog(text_);
+    timeTests();
+    const bw_record::RunRecord& record = run_.record;
+    if (record.verdict == bw_record::Verdict::incomplete || restsOnTheEnd(record)) {
+        passedSince_ = -1;
+        return;
+    }
+    const bw_record::RunRecord probe = bw_record::readLog(text_ + kFailureProbe);
+    if (probe.verdict == record.verdict && probe.reason == record.reason) {
+        decide();
+    } else if (passedSince_ < 0) {
+        passedSince_ = time;
+    }
+}
+
+void Splitter::decide() {
+    run_.decided = true;
+    run_.verdict = bw_record::verdictText(run_.record.verdict);
+    run_.reason = run_.record.reason;
+    events_.push_back({EventKind::decided, run_});
+    text_ = std::string();
+    lines_ = std::vector<LineAt>();
+}
+
+void Splitter::endRun(std::uint64_t end, StreamEnd how, const std::string& why) {
+    if (!run_.decided) {
+        read(run_.endTime);
+    }
+    if (!run_.decided) {
+        if (how == StreamEnd::lost) {
+            run_.record.verdict = bw_record::Verdict::incomplete;
+            run_.record.reason = why;
+        }
+        // A hub that booted again, or a log's end, settles what the reader says: a pass
+        // that no failure line followed, or a command after which nothing came.
+        decide();
+    }
+    run_.end = end;
+    run_.ended = true;
+    inRun_ = false;
+    events_.push_back({EventKind::ended, run_});
+}
+
+}  // namespace bw_station
