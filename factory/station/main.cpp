@@ -197,9 +197,8 @@ int run(int argc, char** argv) {
     if (!listen) {
         return bw_station::runStation(options);
     }
-    return bw_station::runStation(options, [&listen](bw_station::Api& api) {
-        return servePage(api, *listen);
-    });
+    return bw_station::runStation(
+        options, [&listen](bw_station::Api& api) { return servePage(api, *listen); });
 }
 
 int import(int argc, char** argv) {
