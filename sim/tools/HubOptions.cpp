@@ -331,6 +331,14 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
               }
               options.transcript = v;
           }}},
+        {"--console",
+         {"PATH",
+          [&](auto& v, auto& usage) {
+              if (v.empty()) {
+                  throw BadValue{usage};
+              }
+              options.console = v;
+          }}},
     };
     const std::map<std::string, std::function<void()>> flags = {
         {"--no-model-file", [&] { scenario.noModelFile(); }},
@@ -444,6 +452,10 @@ std::string helpText(const std::string& defaultProgram) {
            "                        (default 10m); --limit 30s, --limit 1500ms\n"
            "  --transcript DIR      also write DIR/stdout and DIR/stderr (exactly what the\n"
            "                        program wrote), DIR/commands.txt, DIR/leds.txt, DIR/files.txt\n"
+           "  --console PATH        also a serial console for a station: standard output and\n"
+           "                        error as one stream (LF sent as CR LF) after a few boot\n"
+           "                        loader and kernel lines, on a pseudo-terminal that PATH\n"
+           "                        links to from before the start until the end of the run\n"
            "  --no-color            no colour even on a terminal (none when piped, or with\n"
            "                        NO_COLOR set, or TERM=dumb)\n"
            "  -h, --help            this text\n"

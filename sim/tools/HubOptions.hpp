@@ -16,6 +16,7 @@ struct ToolOptions {
     // Longest time the program may take to reach its wait.
     std::chrono::milliseconds limit{std::chrono::minutes(10)};
     std::string transcript;  // directory; empty for none
+    std::string console;     // link to the console's pseudo-terminal; empty for none
     bool noColor = false;
     bool help = false;
 };

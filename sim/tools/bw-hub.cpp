@@ -14,12 +14,14 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "hub/FuseMount.hpp"
 #include "hub/Hub.hpp"
+#include "tools/Console.hpp"
 #include "tools/HubOptions.hpp"
 #include "tools/LiveView.hpp"
 #include "tools/RunOrder.hpp"
@@ -40,6 +42,9 @@ constexpr Micros kPatternSettle{std::chrono::milliseconds(500)};
 constexpr int kProgramFailed = 1;
 constexpr int kBadCommandLine = 2;
 constexpr int kNoHubHere = 3;
+
+// The run's serial console (--console), or none.
+bw_sim::tool::Console* theConsole = nullptr;
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -282,8 +287,14 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
     // This thread only collects output, so each piece gets the time it was collected;
     // another one looks at the hub and shows what happened. Asking whether the program is
     // in pause() can take a scheduler tick, too long for the collecting thread.
-    run.onOutput(
-        [&](bool error, const std::string& piece) { order.collected(error, piece, since()); });
+    // The console gets both streams in the order they are collected: the order written,
+    // but for writes to the two streams closer together than one collecting round.
+    run.onOutput([&](bool error, const std::string& piece) {
+        order.collected(error, piece, since());
+        if (theConsole != nullptr) {
+            theConsole->write(piece);
+        }
+    });
     std::atomic<bool> watching{true};
     std::atomic<bool> waits{false};
     std::thread viewer([&] {
@@ -360,15 +371,35 @@ int main(int argc, char** argv) {
     const char* term = std::getenv("TERM");
     const bool color = !options.noColor && ::isatty(1) && std::getenv("NO_COLOR") == nullptr &&
                        (term == nullptr || std::string(term) != "dumb");
+    // Made before the sandbox, on the real /dev/pts and beside the real path, and before
+    // the program starts, so that a station can be on the line first.
+    std::unique_ptr<bw_sim::tool::Console> console;
+    if (!options.console.empty()) {
+        try {
+            console = std::make_unique<bw_sim::tool::Console>(options.console);
+        } catch (const std::exception& e) {
+            std::cerr << "bw-hub: " << e.what() << std::endl;
+            return kBadCommandLine;
+        }
+        theConsole = console.get();
+        std::cout << "bw-hub: the console is on " << options.console << " (" << console->device()
+                  << ")" << std::endl;
+        console->write(bw_sim::tool::kConsoleBootLines);
+    }
     const std::string sandboxError = bw_sim::enterSandbox();
     if (!sandboxError.empty()) {
         std::cerr << "bw-hub: cannot make the sandbox: " << sandboxError << std::endl;
         return kNoHubHere;
     }
+    int status = kProgramFailed;
     try {
-        return watch(options, transcriptFd, color);
+        status = watch(options, transcriptFd, color);
     } catch (const std::exception& e) {
         std::cerr << "bw-hub: " << e.what() << std::endl;
-        return kProgramFailed;
     }
+    if (console && console->dropped() > 0) {
+        std::cerr << "bw-hub: " << console->dropped()
+                  << " bytes for the console were lost: nobody read it" << std::endl;
+    }
+    return status;
 }
