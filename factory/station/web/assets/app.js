@@ -79,9 +79,12 @@ function tile(fixture, receivedAt) {
     el('div', {class: 'ident'}, el('span', {class: 'model'}, fixture.model || ''),
        el('span', {class: 'unit'}, fixture.unit || '')),
     el('div', {class: 'bottom'}, elapsed, fixture.run ? runLink(fixture.run) : ''),
-    el('ol', {class: 'tests'}, (fixture.tests || []).map((test) =>
-      el('li', {class: 'outcome-' + outcomeClass(test.outcome)}, el('span', {}, test.name),
-         el('b', {}, test.outcome || '…')))));
+    el('ol', {class: 'tests'}, (fixture.tests || []).map((test, i, all) => {
+      // The test under way has no verdict yet, whatever its record says so far.
+      const running = info.live && i === all.length - 1 && outcomeClass(test.outcome) === 'pending';
+      return el('li', {class: 'outcome-' + (running ? 'running' : outcomeClass(test.outcome))},
+        el('span', {}, test.name), el('b', {}, running ? '…' : test.outcome || '…'));
+    })));
 }
 
 function showLine(data) {
