@@ -46,4 +46,13 @@ class LiveBoard {
 // The fixture's line on the operator's terminal: control bytes from the console never reach it.
 std::string terminalLine(const FixtureView& view, double now);
 
+// The fixtures' lines on the operator's terminal, redrawn in place.
+class TerminalBoard {
+  public:
+    void draw(const std::vector<FixtureView>& views, double now);
+
+  private:
+    std::size_t drawn_ = 0;
+};
+
 }  // namespace bw_station

@@ -20,7 +20,7 @@
 #include "record/Suites.hpp"
 #include "station/Device.hpp"
 #include "station/Live.hpp"
-#include "station/Reports.hpp"
+#include "station/LiveApi.hpp"
 #include "station/Splitter.hpp"
 #include "station/Store.hpp"
 #include "station/Time.hpp"
@@ -42,36 +42,6 @@ constexpr std::size_t kReadSize = 16 * 1024;
 
 const char* const kStationStopped = "the station stopped during the run";
 const char* const kConsoleLost = "the console went away during the run";
-
-class StationApi : public Api {
-  public:
-    StationApi(std::string database, const LiveBoard& board)
-        : database_(std::move(database)), board_(board) {}
-
-    std::string fixturesJson() override { return board_.json(wallClock()); }
-    std::uint64_t waitForChange(std::uint64_t seen, int timeoutMs) override {
-        return board_.waitForChange(seen, timeoutMs);
-    }
-    // A connection per call: SQLite's readers never block the writer in WAL mode.
-    std::string runsJson(const RunQuery& q) override { return Reports(database_).runsJson(q); }
-    std::optional<std::string> runJson(std::int64_t id) override {
-        return Reports(database_).runJson(id);
-    }
-    std::optional<std::string> runLog(std::int64_t id) override {
-        return Reports(database_).runLog(id);
-    }
-    std::optional<std::string> runJunit(std::int64_t id) override {
-        return Reports(database_).runJunit(id);
-    }
-    std::optional<std::string> runRecordJson(std::int64_t id) override {
-        return Reports(database_).runRecordJson(id);
-    }
-    std::string statsJson(const StatsQuery& q) override { return Reports(database_).statsJson(q); }
-
-  private:
-    std::string database_;
-    const LiveBoard& board_;
-};
 
 // One fixture's console, its bytes on their way to the database, and what it shows.
 struct Fixture {
@@ -104,11 +74,14 @@ class Loop {
     void openConsoles(double now) {
         for (Fixture& f : fixtures_) {
             if (!f.fd && now >= f.nextOpen) {
+                const std::string before = f.why;
                 f.fd = openConsole(f.spec.device, options_.baud, f.why);
                 f.nextOpen = now + kReopenSeconds;
                 f.received = false;
                 if (f.fd) {
                     say(f, "online");
+                } else if (f.why != before) {  // once, not at every retry
+                    say(f, "offline: " + f.why);
                 }
             }
         }
@@ -329,22 +302,6 @@ std::vector<FixtureView> Loop::views() const {
 
 namespace {
 
-// The fixtures' lines, redrawn in place.
-class Board {
-  public:
-    void draw(const std::vector<FixtureView>& views, double now) {
-        std::string out = drawn_ > 0 ? "\x1b[" + std::to_string(drawn_) + "A" : "";
-        for (const FixtureView& view : views) {
-            out += "\r\x1b[2K" + terminalLine(view, now) + "\n";
-        }
-        drawn_ = views.size();
-        std::cout << out << std::flush;
-    }
-
-  private:
-    std::size_t drawn_ = 0;
-};
-
 // SIGINT and SIGTERM arrive as a readable descriptor, polled with the consoles.
 RawIO::FileDescriptor stopSignals() {
     sigset_t set;
@@ -372,12 +329,12 @@ int runStation(const StationOptions& options, const ServiceStarter& startService
         const bool terminal = isatty(STDOUT_FILENO) != 0;
         loop.quietLog_ = terminal;
         LiveBoard live;
-        Board board;
+        TerminalBoard board;
         loop.start();
         double now = wallClock();
         loop.openConsoles(now);
         live.publish(loop.views());
-        StationApi api(options.database, live);
+        LiveApi api(options.database, live);
         const std::unique_ptr<Service> service = startService ? startService(api) : nullptr;
         double lastDraw = 0;
         for (;;) {

@@ -6,12 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <thread>
+
+#include "station/Station.hpp"
 
 namespace {
 
@@ -184,6 +189,10 @@ TEST(Station, AConsoleGoesAwayAndComesBack) {
     Console a(dir.path() / "a");
     Station station(dir, {"A=" + (dir.path() / "a").string()});
     station.await("A: online");
+    Directory other;
+    Station second(other, {"A=" + (dir.path() / "a").string()});
+    second.await("A: offline: " + (dir.path() / "a").string() + " is in use by another station");
+    EXPECT_EQ(second.stop(SIGTERM), 0);
     a.write(kBoot + kHalfPass);
     std::this_thread::sleep_for(500ms);
     a.unplug();
@@ -201,6 +210,89 @@ TEST(Station, AConsoleGoesAwayAndComesBack) {
         << runs;
     EXPECT_EQ(station.cli("show 1 --log"), kHalfPass);
     EXPECT_EQ(station.cli("show 2 --log"), kPass);
+}
+
+// What the live page reads, while the loop follows the console in another thread.
+TEST(Station, TheLivePageFollowsAFixture) {
+    Directory dir;
+    Console a(dir.path() / "a");
+    const bw_station::StationOptions options{
+        (dir.path() / "live.db").string(), 115200, {{"A", (dir.path() / "a").string()}}};
+    std::promise<bw_station::Api*> ready;
+    struct Nothing : bw_station::Service {};
+    std::thread loop([&] {
+        EXPECT_EQ(bw_station::runStation(options,
+                                         [&](bw_station::Api& api) {
+                                             ready.set_value(&api);
+                                             return std::make_unique<Nothing>();
+                                         }),
+                  0);
+    });
+    bw_station::Api& api = *ready.get_future().get();
+    const auto shows = [&api](const std::vector<std::string>& facts) {
+        std::uint64_t version = 0;
+        for (int turn = 0; turn < 100; ++turn) {
+            const std::string live = api.fixturesJson();
+            bool all = true;
+            for (const std::string& fact : facts) {
+                all = all && live.find(fact) != std::string::npos;
+            }
+            if (all) {
+                return live;
+            }
+            version = api.waitForChange(version, 100);
+        }
+        ADD_FAILURE() << "never " << facts.front() << " in " << api.fixturesJson();
+        return std::string();
+    };
+    shows({"\"state\":\"waiting\"", "\"model\":null", "\"run\":null"});
+    a.write(kBoot);
+    shows({"\"state\":\"booting\""});
+    a.write(kHalfPass);
+    shows({"\"state\":\"testing\"", "\"model\":\"crate-1v0-b-eu\"",
+           "\"unit\":\"b8:27:eb:3c:4f:01\"", "\"testCount\":", "\"run\":1",
+           "\"outcome\":\"passed\""});
+    a.write(kPass.substr(kHalfPass.size()));
+    shows({"\"state\":\"passed\"", "\"verdict\":\"passed\"", "\"test\":null"});
+    EXPECT_NE(api.runsJson({}).find("\"id\":1,\"fixture\":\"A\""), std::string::npos);
+    EXPECT_EQ(api.runLog(1), kPass);
+    EXPECT_EQ(api.runLog(2), std::nullopt);
+    EXPECT_NE(api.runJson(1)->find("\"tests\":[{\"name\":\"Ethernet\",\"outcome\":\"passed\""),
+              std::string::npos);
+    pthread_kill(loop.native_handle(), SIGTERM);
+    loop.join();
+}
+
+// Each bad command line is refused with exit status 2 and one line saying why.
+TEST(Station, BadCommandLinesSayWhy) {
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"", "no command given"},
+        {"walk", "unknown command walk"},
+        {"run", "no fixture given"},
+        {"run A", "\"A\" is not FIXTURE=DEVICE"},
+        {"run A=/dev/x A=/dev/y", "fixture A or its device /dev/y is given twice"},
+        {"run --baud 1234 A=/dev/x", "--baud 1234 is not a rate"},
+        {"run --config /nonexistent A=/dev/x", "cannot read the configuration"},
+        {"import", "no log given"},
+        {"runs --since yesterday", "--since yesterday is not of the form"},
+        {"runs --db", "--db needs a value"},
+        {"show", "no run given"},
+        {"show x1", "RUN x1 is not a run number"},
+        {"show 1 --log --junit -", "exclude each other"},
+        {"stats --json --csv", "exclude each other"},
+        {"stats --colour", "unknown option --colour"},
+    };
+    for (const auto& [args, reason] : table) {
+        std::FILE* pipe = popen((kStation + " " + args + " 2>&1 >/dev/null").c_str(), "r");
+        std::string said;
+        char buffer[512];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            said.append(buffer, got);
+        }
+        EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 2) << args;
+        EXPECT_NE(said.find(reason), std::string::npos) << args << ": " << said;
+        EXPECT_EQ(said.find('\n'), said.size() - 1) << args << ": " << said;
+    }
 }
 
 // A unit is a MAC; attempts are first-boot runs with an outcome; first-pass and final yield
