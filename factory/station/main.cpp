@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "station/Reports.hpp"
 #include "station/Station.hpp"
 #include "station/Time.hpp"
+#include "station/web/Server.hpp"
 
 namespace {
 
@@ -21,12 +23,15 @@ const char* const kDatabaseHelp =
 
 const std::map<std::string, std::string> kHelp = {
     {"run",
-     "usage: bw-station run [--db FILE] [--baud N] [--config FILE] FIXTURE=DEVICE...\n"
+     "usage: bw-station run [--db FILE] [--baud N] [--config FILE] [--listen ADDR:PORT]\n"
+     "                      FIXTURE=DEVICE...\n"
      "Follows each DEVICE (a serial port, raw 8N1, or a pseudo-terminal) as the console of\n"
      "the hub in FIXTURE and stores every run. SIGINT or SIGTERM stores what has arrived\n"
      "and ends it.\n"
      "  --baud N       the serial line's rate (default 115200)\n"
-     "  --config FILE  more fixtures: one FIXTURE=DEVICE a line, # starts a comment\n"},
+     "  --config FILE  more fixtures: one FIXTURE=DEVICE a line, # starts a comment\n"
+     "  --listen ADDR:PORT  where to serve the live page (default 127.0.0.1:8080; port 0\n"
+     "                 takes a free one; none for no page)\n"},
     {"import",
      "usage: bw-station import [--db FILE] [--fixture NAME] LOG...\n"
      "Stores console logs captured elsewhere (a log may hold several boots), dated by the\n"
@@ -51,6 +56,27 @@ const char* const kUsage =
     "usage: bw-station COMMAND [OPTIONS]\n"
     "Commands: run, import, runs, show, stats. bw-station COMMAND --help says more.\n"
     "Exit status: 0 done, 1 the database or a file could not be used, 2 a bad command line.\n";
+
+// The live page beside the consoles. A page that cannot be served costs no run: the station
+// says so and follows the consoles without it.
+struct Page : bw_station::Service {
+    explicit Page(bw_station::Api& api) : server(api) {}
+    bw_station::web::Server server;
+};
+
+std::unique_ptr<bw_station::Service> servePage(bw_station::Api& api,
+                                               const bw_station::web::Listen& listen) {
+    auto page = std::make_unique<Page>(api);
+    std::string reason;
+    if (!page->server.start(listen, reason)) {
+        std::cerr << "bw-station: " << reason << "; following the consoles without the page\n";
+        return nullptr;
+    }
+    const bool v6 = listen.host.find(':') != std::string::npos;
+    std::cerr << "bw-station: the live page is at http://" << (v6 ? "[" : "") << listen.host
+              << (v6 ? "]" : "") << ":" << page->server.port() << "/\n";
+    return page;
+}
 
 struct BadUsage {
     std::string reason;
@@ -117,7 +143,14 @@ bw_station::FixtureConsole fixtureConsole(const std::string& text, const std::st
 }
 
 int run(int argc, char** argv) {
-    const Arguments args = parse(argc, argv, {"--db", "--baud", "--config"}, {});
+    const Arguments args = parse(argc, argv, {"--db", "--baud", "--config", "--listen"}, {});
+    const auto listenText = args.values.find("--listen");
+    std::string reason;
+    const auto listen = bw_station::web::parseListen(
+        listenText == args.values.end() ? "127.0.0.1:8080" : listenText->second, reason);
+    if (!reason.empty()) {
+        throw BadUsage{reason};
+    }
     bw_station::StationOptions options;
     options.database = database(args);
     if (const std::string baud = value(args, "--baud"); !baud.empty()) {
@@ -161,7 +194,11 @@ int run(int argc, char** argv) {
             }
         }
     }
-    return bw_station::runStation(options);
+    if (!listen) {
+        return bw_station::runStation(options);
+    }
+    return bw_station::runStation(
+        options, [&listen](bw_station::Api& api) { return servePage(api, *listen); });
 }
 
 int import(int argc, char** argv) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include "HubTestSupport.hpp"
 #include "hub/Hub.hpp"
+#include "tools/Console.hpp"
 #include "tools/HubOptions.hpp"
 #include "tools/RunOrder.hpp"
 
@@ -108,11 +110,14 @@ TEST(HubToolOptions, EachOptionLineGivesItsScenario) {
               noisy.scenario.describe().find("telegrams: answers, first 13 55 00"));
 
     ToolOptions watching;
-    EXPECT_EQ("", bw_sim::tool::parseOptions(
-                      {"--limit", "1500ms", "--transcript", "/tmp/t", "--no-color", "/bin/sh"},
-                      "/bin/true", watching));
+    EXPECT_EQ(
+        "", bw_sim::tool::parseOptions({"--limit", "1500ms", "--transcript", "/tmp/t", "--no-color",
+                                        "--console", "/tmp/c", "--hold", "2s", "/bin/sh"},
+                                       "/bin/true", watching));
     EXPECT_EQ(milliseconds(1500), watching.limit);
     EXPECT_EQ("/tmp/t", watching.transcript);
+    EXPECT_EQ("/tmp/c", watching.console);
+    EXPECT_EQ(milliseconds(2000), watching.hold);
     EXPECT_TRUE(watching.noColor);
     EXPECT_EQ("/bin/sh", watching.program);
     ToolOptions standard;
@@ -422,6 +427,80 @@ TEST_F(HubToolRun, TheTranscriptHoldsTheStreamsExactlyAndWhatTheRunDid) {
               contentOf(where + "/files.txt")
                   .find("/var/lib/brambleway/.firstboot: removed (was a file)\n"));
     EXPECT_EQ(0, bw_sim_test::shell(std::string("rm -r ") + directory));
+}
+
+// A station on the console: it opens the link as soon as it is there and reads until the
+// line hangs up. A stale link left by a killed hub is replaced; anything else is refused.
+TEST_F(HubToolRun, TheConsoleCarriesBothStreamsAsASerialLineShowsThemForTheRunOnly) {
+    std::string boot;
+    for (const char* c = bw_sim::tool::kConsoleBootLines; *c != '\0'; ++c) {
+        boot += *c == '\n' ? "\r\n" : std::string(1, *c);
+    }
+    const struct {
+        std::string model;
+        bool terminated;     // SIGTERM to bw-hub once the console shows the model line
+        std::string before;  // at the path before the start: "" none, "link", "file"
+        int status;
+        std::string console;
+    } cases[] = {
+        {"m", false, "link", 0,
+         boot + "corenode.model = \"m\"\r\nstand-in: a warning\r\nWaiting for something: "
+                "OK\r\nRunning /usr/bin/svc -d /etc/service/mainbus\r\nsvc said 0; no line feed "
+                "at the end"},
+        {"hangs", true, "", -SIGTERM, boot + "corenode.model = \"hangs\"\r\n"},
+        {"m", false, "file", 2, ""},
+    };
+    for (const auto& c : cases) {
+        char directory[] = "/tmp/bw-hub-console-XXXXXX";
+        ASSERT_NE(nullptr, ::mkdtemp(directory));
+        const std::string path = std::string(directory) + "/console";
+        if (c.before == "link") {
+            ASSERT_EQ(0, ::symlink("/dev/pts/4095", path.c_str()));
+        } else if (c.before == "file") {
+            ASSERT_EQ(0, bw_sim_test::shell("printf keep > " + path));
+        }
+        bw_sim::ProgramRun tool(
+            {BW_HUB_PATH, "--console", path, "--model", c.model, BW_STAND_IN_PATH});
+        std::string console;
+        char target[64] = "";
+        for (int i = 0; i < 500 && c.status != 2; ++i) {
+            const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+            if (n > 0 && std::string(target, static_cast<std::size_t>(n)) != "/dev/pts/4095") {
+                break;
+            }
+            ::usleep(10000);
+        }
+        const int fd = c.status == 2 ? -1 : ::open(path.c_str(), O_RDONLY | O_NOCTTY);
+        char buffer[512];
+        for (ssize_t n = 0; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+            console.append(buffer, static_cast<std::size_t>(n));
+            if (c.terminated && console.find("\"hangs\"\r\n") != std::string::npos) {
+                ::kill(tool.pid(), SIGTERM);
+            }
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        ASSERT_TRUE(tool.waitForExit(milliseconds(30000)));
+        const int status = WIFEXITED(tool.waitStatus()) ? WEXITSTATUS(tool.waitStatus())
+                                                        : -WTERMSIG(tool.waitStatus());
+        EXPECT_EQ(c.status, status) << tool.err();
+        // A run cut short shows what came before the cut, whatever came after it.
+        EXPECT_EQ(c.console, c.terminated ? console.substr(0, c.console.size()) : console);
+        if (c.status == 0) {
+            expectInOrder(tool.out(), {"s  out   corenode.model = \"m\"\n",
+                                       "s  err   stand-in: a warning\n", "--- summary ---\n"});
+        }
+        struct stat left {};
+        EXPECT_EQ(c.before == "file", ::lstat(path.c_str(), &left) == 0) << c.model;
+        if (c.status == 2) {
+            EXPECT_EQ("bw-hub: --console: " + path +
+                          " exists and is no console link; remove it or name another path\n",
+                      tool.err());
+            EXPECT_EQ("keep", bw_sim_test::contentOf(path));
+        }
+        EXPECT_EQ(0, bw_sim_test::shell(std::string("rm -r ") + directory));
+    }
 }
 
 }  // namespace

@@ -368,6 +368,21 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
               }
               options.transcript = v;
           }}},
+        {"--hold",
+         {"a duration such as 90s, 5m or 1500ms",
+          [&](auto& v, auto& usage) {
+              if (!duration(v, options.hold)) {
+                  throw BadValue{usage};
+              }
+          }}},
+        {"--console",
+         {"PATH",
+          [&](auto& v, auto& usage) {
+              if (v.empty()) {
+                  throw BadValue{usage};
+              }
+              options.console = v;
+          }}},
     };
     const std::map<std::string, std::function<void()>> flags = {
         {"--no-model-file", [&] { scenario.noModelFile(); }},
@@ -548,6 +563,12 @@ std::string helpText(const std::string& defaultProgram) {
            "  --transcript DIR      also write DIR/stdout and DIR/stderr (exactly what the\n"
            "                        program wrote), DIR/commands.txt, DIR/leds.txt, DIR/files.txt\n"
            "  --verdict-status      exit with the run's verdict (below) instead of 0\n"
+           "  --console PATH        also a serial console for a station: standard output and\n"
+           "                        error as one stream (LF sent as CR LF) after a few boot\n"
+           "                        loader and kernel lines, on a pseudo-terminal that PATH\n"
+           "                        links to from before the start until the end of the run\n"
+           "  --hold DURATION       once the program waits, leave it waiting that long before\n"
+           "                        SIGTERM, as a hub left on the line stays on; --hold 15s\n"
            "  --no-color            no colour even on a terminal (none when piped, or with\n"
            "                        NO_COLOR set, or TERM=dumb)\n"
            "  -h, --help            this text\n"

@@ -16,6 +16,9 @@ struct ToolOptions {
     // Longest time the program may take to reach its wait.
     std::chrono::milliseconds limit{std::chrono::minutes(10)};
     std::string transcript;  // directory; empty for none
+    std::string console;     // link to the console's pseudo-terminal; empty for none
+    // How long the program is left waiting before SIGTERM.
+    std::chrono::milliseconds hold{0};
     bool noColor = false;
     bool verdictStatus = false;  // exit with the run's verdict (see Verdict.hpp)
     bool help = false;

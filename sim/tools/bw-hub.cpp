@@ -14,12 +14,14 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "hub/FuseMount.hpp"
 #include "hub/Hub.hpp"
+#include "tools/Console.hpp"
 #include "tools/HubOptions.hpp"
 #include "tools/LiveView.hpp"
 #include "tools/RunOrder.hpp"
@@ -61,6 +63,9 @@ void catchInterrupts() {
         ::sigaction(signal, &action, nullptr);
     }
 }
+
+// The run's serial console (--console), or none.
+bw_sim::tool::Console* theConsole = nullptr;
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -314,8 +319,14 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
     // This thread only collects output, so each piece gets the time it was collected;
     // another one looks at the hub and shows what happened. Asking whether the program is
     // in pause() can take a scheduler tick, too long for the collecting thread.
-    run.onOutput(
-        [&](bool error, const std::string& piece) { order.collected(error, piece, since()); });
+    // The console gets both streams in the order they are collected: the order written,
+    // but for writes to the two streams closer together than one collecting round.
+    run.onOutput([&](bool error, const std::string& piece) {
+        order.collected(error, piece, since());
+        if (theConsole != nullptr) {
+            theConsole->write(piece);
+        }
+    });
     std::atomic<bool> watching{true};
     std::atomic<bool> waits{false};
     std::thread viewer([&] {
@@ -353,6 +364,13 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
         const std::string error = bw_sim::tool::writeTranscript(transcriptFd, record);
         if (!error.empty()) {
             std::cerr << "bw-hub: cannot write the transcript: " << error << std::endl;
+        }
+    }
+    if (paused) {
+        // A hub left on the line stays on, until the hold is over or the run is interrupted.
+        const auto until = std::chrono::steady_clock::now() + options.hold;
+        while (!interrupted && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(kLookEvery);
         }
     }
     const int status = ending(run, paused, name, took, options.limit);
@@ -411,21 +429,40 @@ int main(int argc, char** argv) {
     const bool color = !options.noColor && ::isatty(1) && std::getenv("NO_COLOR") == nullptr &&
                        (term == nullptr || std::string(term) != "dumb");
     catchInterrupts();
+    // Made before the sandbox, on the real /dev/pts and beside the real path, and before
+    // the program starts, so that a station can be on the line first.
+    std::unique_ptr<bw_sim::tool::Console> console;
+    if (!options.console.empty()) {
+        try {
+            console = std::make_unique<bw_sim::tool::Console>(options.console);
+        } catch (const std::exception& e) {
+            std::cerr << "bw-hub: " << e.what() << std::endl;
+            removeMade(madeDirectories);
+            return kBadCommandLine;
+        }
+        theConsole = console.get();
+        std::cout << "bw-hub: the console is on " << options.console << " (" << console->device()
+                  << ")" << std::endl;
+        console->write(bw_sim::tool::kConsoleBootLines);
+    }
     const std::string sandboxError = bw_sim::enterSandbox();
     if (!sandboxError.empty()) {
         std::cerr << "bw-hub: cannot make the sandbox: " << sandboxError << std::endl;
         removeMade(madeDirectories);
         return kNoHubHere;
     }
+    int status = kProgramFailed;
     try {
-        const int status = watch(options, transcriptFd, color);
-        // The sandbox's mounts are private to this process; only these reached the disk. A
-        // transcript that was written keeps its directory (it is not empty).
-        removeMade(madeDirectories);
-        return status;
+        status = watch(options, transcriptFd, color);
     } catch (const std::exception& e) {
         std::cerr << "bw-hub: " << e.what() << std::endl;
-        removeMade(madeDirectories);
-        return kProgramFailed;
     }
+    // The sandbox's mounts are private to this process; only these reached the disk. A
+    // transcript that was written keeps its directory (it is not empty).
+    removeMade(madeDirectories);
+    if (console && console->dropped() > 0) {
+        std::cerr << "bw-hub: " << console->dropped()
+                  << " bytes for the console were lost: nobody read it" << std::endl;
+    }
+    return status;
 }
