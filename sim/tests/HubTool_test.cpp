@@ -447,7 +447,7 @@ TEST_F(HubToolRun, TheConsoleCarriesBothStreamsAsASerialLineShowsThemForTheRunOn
          boot + "corenode.model = \"m\"\r\nstand-in: a warning\r\nWaiting for something: "
                 "OK\r\nRunning /usr/bin/svc -d /etc/service/mainbus\r\nsvc said 0; no line feed "
                 "at the end"},
-        {"hangs", true, "", -SIGTERM, boot + "corenode.model = \"hangs\"\r\n"},
+        {"hangs", true, "", 130, boot + "corenode.model = \"hangs\"\r\n"},
         {"m", false, "file", 2, ""},
     };
     for (const auto& c : cases) {
