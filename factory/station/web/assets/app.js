@@ -64,7 +64,11 @@ function leds(pattern) {
 }
 
 function tile(fixture, receivedAt) {
-  const state = stateOf(fixture.state);
+  // A hub's verdict stays on its tile until the next hub's model line, even once its
+  // console is gone or quiet; the console's own state is then shown beside it.
+  const quiet = fixture.state === 'offline' || fixture.state === 'waiting';
+  const kept = quiet && fixture.verdict && Object.hasOwn(STATES, fixture.verdict);
+  const state = stateOf(kept ? fixture.verdict : fixture.state);
   const info = STATES[state] || {label: String(fixture.state)};
   const place = fixture.testIndex !== null && fixture.testIndex !== undefined && fixture.testCount
       ? ' ' + fixture.testIndex + '/' + fixture.testCount : '';
@@ -73,7 +77,8 @@ function tile(fixture, receivedAt) {
     elapsed.dataset.since = String(receivedAt - fixture.elapsedSeconds * 1000);
   }
   return el('section', {class: 'tile state-' + state, 'data-fixture': fixture.fixture},
-    el('div', {class: 'top'}, el('span', {class: 'fixture'}, fixture.fixture), leds(info.leds)),
+    el('div', {class: 'top'}, el('span', {class: 'fixture'}, fixture.fixture),
+       kept ? el('span', {class: 'console'}, fixture.state) : '', leds(info.leds)),
     el('div', {class: 'state'}, info.label),
     el('div', {class: 'test'}, state === 'testing' && fixture.test ? fixture.test + place : ''),
     el('div', {class: 'ident'}, el('span', {class: 'model'}, fixture.model || ''),

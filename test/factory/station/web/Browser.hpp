@@ -31,8 +31,11 @@ class Browser {
         const std::string dir = "--user-data-dir=" + profile_.string();
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(commands[0], 3);
-            ::dup2(replies[1], 4);
+            // Out of the way first: a pipe's own end may already be 3 or 4.
+            const int command = ::fcntl(commands[0], F_DUPFD, 10);
+            const int reply = ::fcntl(replies[1], F_DUPFD, 10);
+            ::dup2(command, 3);
+            ::dup2(reply, 4);
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 1);
             ::dup2(null, 2);

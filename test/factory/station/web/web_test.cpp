@@ -30,7 +30,7 @@ std::string fixtures(const std::string& state, const std::string& test, const ch
            kHostile + R"(","outcome":)" + outcome +
            R"(}]},{"fixture":"F2","device":"/dev/ttyUSB1",)"
            R"("state":"offline","model":null,"unit":null,"test":null,"testIndex":null,)"
-           R"("testCount":null,"elapsedSeconds":null,"verdict":null,"run":null,"tests":[]}],)"
+           R"("testCount":null,"elapsedSeconds":null,"verdict":"passed","run":6,"tests":[]}],)"
            R"("version":1})";
 }
 
@@ -293,8 +293,8 @@ TEST(StationWeb, BrowserShowsTheLineLiveAndConsoleMarkupAsText) {
     const Case cases[] = {
         {"/",
          "document.body.dataset.updates == 2",
-         {"state-failed", ">failed<", ">F2<", "70:b3:d5:00:00:01", "outcome-fail",
-          "data-updates=\"2\""}},
+         {"state-failed", ">failed<", "state-passed\" data-fixture=\"F2\"", ">offline<",
+          "70:b3:d5:00:00:01", "outcome-fail", "data-updates=\"2\""}},
         {"/runs?unit=70:b3:d5:00:00:01",
          "document.querySelector('table')",
          {"href=\"/runs/7\"", "verdict-failed"}},
