@@ -143,6 +143,19 @@ struct Server::State {
     std::atomic<bool> stopping{false};
     std::atomic<std::size_t> streams{0};
 
+    // The line's state as an event, made once per version however many pages follow it.
+    std::mutex snapshotMutex;
+    std::uint64_t snapshotVersion = 0;
+    std::shared_ptr<const std::string> snapshotEvent;
+    std::shared_ptr<const std::string> snapshot(std::uint64_t version) {
+        std::lock_guard<std::mutex> lock(snapshotMutex);
+        if (!snapshotEvent || snapshotVersion != version) {
+            snapshotEvent = std::make_shared<const std::string>(event(api.fixturesJson()));
+            snapshotVersion = version;
+        }
+        return snapshotEvent;
+    }
+
     void routes();
     void liveStream(httplib::Response& response);
 };
@@ -182,8 +195,14 @@ void Server::State::liveStream(httplib::Response& response) {
             if (first) {
                 first = false;
                 seen = api.waitForChange(0, 0);
-                out = "retry: 2000\n" + event(api.fixturesJson());
+                out = "retry: 2000\n" + *snapshot(seen);
             } else {
+                // A burst of console lines becomes one event per gap, not one per line.
+                const auto gap =
+                    std::chrono::milliseconds(limits.eventGapMs) - (Clock::now() - lastWrite);
+                if (gap > Clock::duration::zero()) {
+                    std::this_thread::sleep_for(gap);
+                }
                 // Short waits, so that a stopping server ends every stream within a second.
                 const std::uint64_t now = api.waitForChange(seen, 1000);
                 if (stopping || Clock::now() >= end) {
@@ -192,7 +211,7 @@ void Server::State::liveStream(httplib::Response& response) {
                 }
                 if (now != seen) {
                     seen = now;
-                    out = event(api.fixturesJson());
+                    out = *snapshot(now);
                 } else if (Clock::now() - lastWrite >=
                            std::chrono::seconds(limits.keepaliveSeconds)) {
                     out = ": keepalive\n\n";
