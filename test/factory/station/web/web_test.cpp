@@ -62,7 +62,8 @@ class FakeApi : public bw_station::Api {
         return R"({"id":7,"fixture":"F1","unit":"70:b3:d5:00:00:01","model":"prism-1v1-eu",)"
                R"("road":"first boot","verdict":"failed","reason":"the Zigbee test failed",)"
                R"("start":"2026-12-08T09:30:00Z","end":"2026-12-08T09:31:00Z",)"
-               R"("record":{"verdict":"failed","measurements":{"rtcDriftSeconds":0.4}},)"
+               R"("record":{"verdict":"failed","tests":[{"name":"RTC","measurements":[{"name":)"
+               R"("rtcDriftSeconds","value":0.4,"limits":"at most 2","check":"passed"}]}]},)"
                R"("tests":[{"name":"Zigbee","outcome":"FAIL","start":"2026-12-08T09:30:10Z",)"
                R"("duration":20.5}]})";
     }
@@ -300,10 +301,11 @@ TEST(StationWeb, BrowserShowsTheLineLiveAndConsoleMarkupAsText) {
          {"href=\"/runs/7\"", "verdict-failed"}},
         {"/runs/7",
          "document.querySelector('pre.log')",
-         {"Run 7: failed", "rtcDriftSeconds", "20.5 s", "href=\"/api/runs/7/junit\""}},
+         {"Run 7: failed", "<td>rtcDriftSeconds</td><td>0.4</td>", "<dd>F1</dd>", "20.5 s",
+          "href=\"/api/runs/7/junit\""}},
         {"/stats",
          "document.querySelector('svg')",
-         {"80.0 %", "90.0 %", "<rect", "75 %", "step: "}},
+         {"80.0 %", "90.0 %", "<dt>Units</dt><dd>10</dd>", "<rect", "75 %", "step: "}},
     };
     bw_test::Browser browser;
     for (const Case& c : cases) {
