@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -323,6 +324,30 @@ TEST(StationWeb, BrowserShowsTheLineLiveAndConsoleMarkupAsText) {
         EXPECT_EQ(dom.find("pwned</title>"), std::string::npos) << c.path;
     }
     change.join();
+}
+
+TEST(StationWeb, LinePageFindsTheStationAgainAfterARestart) {
+    auto first = std::make_unique<Served>();
+    const int port = first->server.port();
+    bw_test::Browser browser;
+    const auto tab = browser.open(first->url() + "/");
+    ASSERT_FALSE(browser.when(tab, "document.body.dataset.updates == 1").empty());
+    browser.evaluate(tab, "window.notReloaded = true");
+    first.reset();
+    EXPECT_FALSE(
+        browser.when(tab, "document.getElementById('status').textContent.includes('reconnecting')")
+            .empty());
+    FakeApi api;
+    api.setFixtures(fixtures("passed", "Zigbee", "\"PASS\""));
+    bw_station::web::Server again(api);
+    std::string reason;
+    ASSERT_TRUE(again.start({"127.0.0.1", port}, reason)) << reason;
+    EXPECT_FALSE(browser
+                     .when(tab,
+                           "window.notReloaded && "
+                           "document.querySelector('.state-passed[data-fixture=\"F1\"]')")
+                     .empty());
+    browser.close(tab);
 }
 
 }  // namespace
