@@ -23,6 +23,8 @@ const std::string kBaseIdLines = "Requesting BaseID: OK.\nBaseID = 0x";
 constexpr unsigned long kBaseIdLow = 0xFF800000UL;
 constexpr unsigned long kBaseIdHigh = 0xFFFFFF80UL;
 constexpr unsigned kMostChanges = 10;
+// A radio tool runs once and is retried at most three times (more bounds the work).
+constexpr unsigned kMostToolRuns = 4;
 // The program reads at most this much of the interface's address file.
 constexpr std::size_t kMostAddressBytes = 32;
 
@@ -240,7 +242,11 @@ void tools(const std::string& text, const std::vector<Tool>& list, std::vector<M
         return;
     }
     pos += first.size();
+    unsigned runs = 0;
     for (std::size_t i = 0; i < list.size();) {
+        if (++runs > kMostToolRuns) {
+            return;  // more runs than the program makes: no output is surely a tool's own
+        }
         const std::size_t retry = retryAt(text, pos, list[i].command);
         const std::string nextLine =
             i + 1 < list.size() ? "Running " + std::string(list[i + 1].command) + "\n" : "";
@@ -257,6 +263,7 @@ void tools(const std::string& text, const std::vector<Tool>& list, std::vector<M
             return;
         }
         pos = next + nextLine.size();
+        runs = 0;
         ++i;
     }
 }

@@ -180,7 +180,7 @@ std::string writeRecord(const std::string& path, const std::string& text) {
     ::umask(mask);
     const bool ok = done == text.size() && ::fchmod(fd, 0666 & ~mask) == 0;
     if (::close(fd) != 0 || !ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason =
+        std::string reason =
             "cannot write " + path + ": " + std::strerror(error != 0 ? error : errno);
         std::remove(temporary.c_str());
         return reason;
@@ -220,10 +220,10 @@ int main(int argc, char** argv) {
         return unusable(problem);
     }
     std::cerr << "bw-selftest-record: " << bw_record::verdictText(record.verdict) << ": "
-              << record.reason << "; "
-              << (record.unit.empty() ? "no unit identity (the log shows no well-formed eth0 MAC)"
+              << record.reason << " ("
+              << (record.unit.empty() ? "no unit: the log shows no well-formed eth0 MAC"
                                       : "unit " + record.unit)
-              << "\n";
+              << ")\n";
     switch (record.verdict) {
         case bw_record::Verdict::passed:
             return kPassed;

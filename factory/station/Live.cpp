@@ -3,8 +3,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 
 #include "station/Json.hpp"
+#include "station/Printable.hpp"
 
 namespace bw_station {
 
@@ -19,14 +21,6 @@ double elapsed(const FixtureView& view, double now) {
 
 std::string optionalNumber(const std::optional<std::int64_t>& value) {
     return value ? number(*value) : "null";
-}
-
-std::string printable(const std::string& text, std::size_t width) {
-    std::string out;
-    for (const char c : text.substr(0, width)) {
-        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-    }
-    return out;
 }
 
 }  // namespace
@@ -102,7 +96,7 @@ std::uint64_t LiveBoard::waitForChange(std::uint64_t seen, int timeoutMs) const 
 }
 
 std::string terminalLine(const FixtureView& view, double now) {
-    std::string test = view.test.value_or("-");
+    std::string test = view.state == "offline" ? view.why : view.test.value_or("-");
     if (view.test && view.testIndex && view.testCount) {
         test +=
             " (" + std::to_string(*view.testIndex) + "/" + std::to_string(*view.testCount) + ")";
@@ -115,6 +109,15 @@ std::string terminalLine(const FixtureView& view, double now) {
                   printable(view.unit.value_or("-"), 17).c_str(), printable(test, 22).c_str(),
                   seconds / 60, seconds % 60, view.verdict.value_or("-").c_str());
     return line;
+}
+
+void TerminalBoard::draw(const std::vector<FixtureView>& views, double now) {
+    std::string out = drawn_ > 0 ? "\x1b[" + std::to_string(drawn_) + "A" : "";
+    for (const FixtureView& view : views) {
+        out += "\r\x1b[2K" + terminalLine(view, now) + "\n";
+    }
+    drawn_ = views.size();
+    std::cout << out << std::flush;
 }
 
 }  // namespace bw_station

@@ -23,6 +23,7 @@ struct FixtureView {
         std::string name, outcome;
     };
     std::vector<Test> tests;
+    std::string why;  // why it is offline, for the operator's terminal
 
     bool operator==(const FixtureView& o) const;
 };
@@ -44,5 +45,14 @@ class LiveBoard {
 
 // The fixture's line on the operator's terminal: control bytes from the console never reach it.
 std::string terminalLine(const FixtureView& view, double now);
+
+// The fixtures' lines on the operator's terminal, redrawn in place.
+class TerminalBoard {
+  public:
+    void draw(const std::vector<FixtureView>& views, double now);
+
+  private:
+    std::size_t drawn_ = 0;
+};
 
 }  // namespace bw_station

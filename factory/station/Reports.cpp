@@ -7,6 +7,7 @@
 #include "record/LogReader.hpp"
 #include "record/Writers.hpp"
 #include "station/Json.hpp"
+#include "station/Printable.hpp"
 #include "station/Splitter.hpp"
 #include "station/Store.hpp"
 #include "station/Time.hpp"
@@ -36,6 +37,8 @@ std::optional<std::string> optionalText(const Statement& s, int column) {
     return s.isNull(column) ? std::nullopt : std::optional<std::string>(s.text(column));
 }
 
+}  // namespace
+
 void bindTime(Statement& s, int index, const std::string& text) {
     const std::optional<double> time = text.empty() ? std::nullopt : parseTime(text);
     if (time) {
@@ -43,46 +46,16 @@ void bindTime(Statement& s, int index, const std::string& text) {
     }
 }
 
-std::string percent(std::int64_t part, std::int64_t whole) {
-    if (whole == 0) {
-        return "-";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f%% (%lld of %lld)",
-                  100.0 * static_cast<double>(part) / static_cast<double>(whole),
-                  static_cast<long long>(part), static_cast<long long>(whole));
-    return text;
-}
-
-std::string share(std::int64_t part, std::int64_t whole) {
-    if (whole == 0) {
-        return "null";
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4f",
-                  static_cast<double>(part) / static_cast<double>(whole));
-    return text;
-}
-
-// Console text on a terminal: control bytes shown as '?', so no escape sequence gets through.
-std::string printable(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            c = '?';
-        }
-    }
-    return out;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Reports::Reports(const std::string& path) : db_(path, Access::readOnly) {}
 
 std::vector<Reports::Row> Reports::runs(const RunQuery& query) {
+    // A unit's runs come by its index; the other filters are few enough to scan.
+    const char* const unit = query.unit.empty() ? "?1 = ''" : "r.unit = ?1";
     Statement s(db_, (std::string(kRunColumns) +
-                      " FROM run r JOIN fixture f ON f.id = r.fixture "
-                      "WHERE (?1 = '' OR r.unit = ?1) AND (?2 = '' OR f.name = ?2) "
+                      " FROM run r JOIN fixture f ON f.id = r.fixture WHERE " + unit +
+                      " AND (?2 = '' OR f.name = ?2) "
                       "AND (?3 = '' OR r.model = ?3) AND (?4 = '' OR r.verdict = ?4) "
                       "AND (?5 IS NULL OR r.start >= ?5) AND (?6 IS NULL OR r.start < ?6) "
                       "ORDER BY r.start DESC, r.id DESC LIMIT ?7")
@@ -193,7 +166,9 @@ std::string Reports::runsJson(const RunQuery& query) {
 }
 
 std::string Reports::runsText(const RunQuery& query) {
-    std::string text;
+    std::string text =
+        "   run  start                     fixture    unit              model                    "
+        "verdict\n";
     for (const Row& r : runs(query)) {
         char line[512];
         std::snprintf(line, sizeof line, "%6lld  %s  %-10s %-17s %-24s %s\n",
@@ -214,6 +189,36 @@ std::optional<std::string> Reports::runJson(std::int64_t id) {
                      r->end) +
            ",\"record\":" + r->record.value_or("null") + ",\"tests\":" + r->tests.value_or("[]") +
            "}\n";
+}
+
+std::optional<std::string> Reports::runText(std::int64_t id) {
+    const std::optional<Row> r = run(id);
+    if (!r) {
+        return std::nullopt;
+    }
+    const std::optional<std::uint64_t> end =
+        r->logEnd ? std::optional<std::uint64_t>(static_cast<std::uint64_t>(*r->logEnd))
+                  : std::nullopt;
+    const RunState state = replayRun(db_, r->fixtureId, static_cast<std::uint64_t>(r->logStart),
+                                     end, StreamEnd::logEnd, "");
+    std::string text = "run      " + number(r->id) + " on fixture " + printable(r->fixture) +
+                       "\nunit     " + printable(r->unit.value_or("-")) + "\nmodel    " +
+                       printable(r->model.value_or("-")) + "\nroad     " + r->road + "\nverdict  " +
+                       r->verdict.value_or("open") +
+                       (r->reason ? ": " + printable(*r->reason) : "") + "\nstart    " +
+                       isoTime(r->start) + "\nend      " + isoTime(r->end) + "\n";
+    for (const TestTiming& test : state.tests) {
+        char line[256];
+        std::snprintf(line, sizeof line, "test     %-24s %-10s %8.1f s\n",
+                      printable(test.name).c_str(), test.outcome.c_str(), test.duration);
+        text += line;
+    }
+    for (const bw_record::Section& step : state.record.steps) {
+        if (step.outcome != bw_record::Outcome::notRun) {
+            text += "step     " + step.name + ": " + bw_record::outcomeText(step.outcome) + "\n";
+        }
+    }
+    return text;
 }
 
 std::optional<std::string> Reports::runLog(std::int64_t id) {
@@ -251,143 +256,6 @@ std::optional<std::string> Reports::runJunit(std::int64_t id) {
 std::optional<std::string> Reports::runRecordJson(std::int64_t id) {
     const std::optional<Row> r = run(id);
     return r ? r->record : std::nullopt;
-}
-
-// One pass over the runs in the order of units and start times, by the covering index.
-Stats Reports::stats(const StatsQuery& query) {
-    std::optional<std::int64_t> fixture;
-    if (!query.fixture.empty()) {
-        Statement find(db_, "SELECT id FROM fixture WHERE name = ?1");
-        find.bind(1, query.fixture);
-        fixture = find.step() ? find.integer(0) : -1;
-        find.reset();
-    }
-    const char* const filter =
-        " WHERE (?1 IS NULL OR r.fixture = ?1) AND (?2 = '' OR r.model = ?2) "
-        "AND (?3 IS NULL OR r.start >= ?3) AND (?4 IS NULL OR r.start < ?4)";
-    Statement s(db_, (std::string("SELECT r.unit, r.road, r.verdict FROM run r") + filter +
-                      " ORDER BY r.unit, r.start, r.id")
-                         .c_str());
-    Statement f(db_, (std::string("SELECT fl.kind, fl.name, COUNT(*) FROM failure fl "
-                                  "JOIN run r ON r.id = fl.run") +
-                      filter + " GROUP BY fl.kind, fl.name ORDER BY 3 DESC, 1, 2")
-                         .c_str());
-    for (Statement* each : {&s, &f}) {
-        if (fixture) {
-            each->bind(1, *fixture);
-        }
-        each->bind(2, query.model);
-        bindTime(*each, 3, query.since);
-        bindTime(*each, 4, query.until);
-    }
-    Stats stats;
-    std::optional<std::string> unit;
-    bool unitTested = false;
-    bool lastPassed = false;
-    const auto closeUnit = [&] { stats.finalPassed += unitTested && lastPassed ? 1 : 0; };
-    while (s.step()) {
-        const std::optional<std::string> rowUnit = optionalText(s, 0);
-        if (rowUnit != unit) {
-            closeUnit();
-            unit = rowUnit;
-            unitTested = false;
-            stats.units += unit ? 1 : 0;
-        }
-        const std::string road = s.text(1);
-        const std::string verdict = s.text(2);
-        if (verdict == "normal-boot") {
-            ++stats.normalBoots;
-        } else if (verdict == "unsupported") {
-            ++stats.unsupported;
-        } else if (verdict == "incomplete") {
-            ++stats.incomplete;
-        } else if (road == bw_record::roadText(bw_record::Road::firstBoot) &&
-                   (verdict == "passed" || verdict == "failed")) {
-            if (!unit) {
-                ++stats.unidentified;
-                continue;
-            }
-            ++stats.attempts;
-            if (!unitTested) {
-                unitTested = true;
-                ++stats.testedUnits;
-                stats.firstPassed += verdict == "passed" ? 1 : 0;
-            }
-            lastPassed = verdict == "passed";
-        }
-    }
-    closeUnit();
-    while (f.step()) {
-        stats.failures.push_back({f.text(0), f.text(1), f.integer(2)});
-    }
-    return stats;
-}
-
-std::string Reports::statsJson(const StatsQuery& query) {
-    const Stats s = stats(query);
-    std::string json =
-        "{\"units\":" + number(s.units) + ",\"testedUnits\":" + number(s.testedUnits) +
-        ",\"attempts\":" + number(s.attempts) +
-        ",\"firstPassYield\":" + share(s.firstPassed, s.testedUnits) +
-        ",\"finalYield\":" + share(s.finalPassed, s.testedUnits) +
-        ",\"retests\":" + number(s.attempts - s.testedUnits) +
-        ",\"incomplete\":" + number(s.incomplete) + ",\"unidentified\":" + number(s.unidentified) +
-        ",\"normalBoots\":" + number(s.normalBoots) + ",\"unsupported\":" + number(s.unsupported) +
-        ",\"failures\":[";
-    bool first = true;
-    for (const Failure& failure : s.failures) {
-        json += std::string(first ? "" : ",") + "{\"kind\":" + quoted(failure.kind) +
-                ",\"name\":" + quoted(failure.name) + ",\"count\":" + number(failure.count) + "}";
-        first = false;
-    }
-    return json + "]}\n";
-}
-
-std::string Reports::statsCsv(const StatsQuery& query) {
-    const Stats s = stats(query);
-    std::string csv = "metric,name,value\n";
-    const auto row = [&csv](const std::string& metric, const std::string& name,
-                            const std::string& value) {
-        csv += metric + "," + name + "," + value + "\n";
-    };
-    row("units", "", number(s.units));
-    row("tested-units", "", number(s.testedUnits));
-    row("attempts", "", number(s.attempts));
-    row("first-pass-yield", "", share(s.firstPassed, s.testedUnits));
-    row("final-yield", "", share(s.finalPassed, s.testedUnits));
-    row("retests", "", number(s.attempts - s.testedUnits));
-    row("incomplete", "", number(s.incomplete));
-    row("unidentified", "", number(s.unidentified));
-    row("normal-boots", "", number(s.normalBoots));
-    row("unsupported", "", number(s.unsupported));
-    for (const Failure& failure : s.failures) {
-        // Test and step names are the program's own and hold neither commas nor quotes.
-        row("failures-" + failure.kind, "\"" + failure.name + "\"", number(failure.count));
-    }
-    return csv;
-}
-
-std::string Reports::statsText(const StatsQuery& query) {
-    const Stats s = stats(query);
-    std::string text = "units seen          " + number(s.units) + "\n" + "units tested        " +
-                       number(s.testedUnits) + "\n" + "attempts            " + number(s.attempts) +
-                       "\n" + "first-pass yield    " + percent(s.firstPassed, s.testedUnits) +
-                       "\n" + "final yield         " + percent(s.finalPassed, s.testedUnits) +
-                       "\n" + "retests             " + number(s.attempts - s.testedUnits) + "\n" +
-                       "incomplete runs     " + number(s.incomplete) + "\n" +
-                       "unidentified runs   " + number(s.unidentified) + "\n" +
-                       "normal boots        " + number(s.normalBoots) + "\n" +
-                       "unsupported models  " + number(s.unsupported) + "\n";
-    if (!s.failures.empty()) {
-        text += "failures, most frequent first:\n";
-    }
-    for (const Failure& failure : s.failures) {
-        char line[256];
-        std::snprintf(line, sizeof line, "  %-5s %-28s %lld\n", failure.kind.c_str(),
-                      printable(failure.name).c_str(), static_cast<long long>(failure.count));
-        text += line;
-    }
-    return text;
 }
 
 }  // namespace bw_station

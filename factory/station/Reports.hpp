@@ -31,6 +31,9 @@ struct Stats {
     std::vector<Failure> failures;  // most frequent first
 };
 
+// Binds a filter's time, or leaves the parameter NULL (no filter) for an empty one.
+void bindTime(Statement& s, int index, const std::string& text);
+
 class Reports {
   public:
     explicit Reports(const std::string& path);
@@ -38,6 +41,8 @@ class Reports {
     std::string runsJson(const RunQuery& query);
     std::string runsText(const RunQuery& query);
     std::optional<std::string> runJson(std::int64_t id);
+    // For a person: the run's facts, each test's outcome and duration, the steps that ran.
+    std::optional<std::string> runText(std::int64_t id);
     std::optional<std::string> runLog(std::int64_t id);
     std::optional<std::string> runJunit(std::int64_t id);
     std::optional<std::string> runRecordJson(std::int64_t id);

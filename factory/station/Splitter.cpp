@@ -11,8 +11,8 @@ namespace bw_station {
 
 namespace {
 
-constexpr std::size_t kMaxLine = 64 * 1024;
-constexpr std::size_t kMaxRunText = 1024 * 1024;
+constexpr std::size_t kMaxLine = std::size_t{64} * 1024;
+constexpr std::size_t kMaxRunText = std::size_t{1024} * 1024;
 constexpr std::size_t kMaxRunLines = 32768;
 // Reading again at each line of a fast console would cost the square of a run's length.
 constexpr double kRereadSeconds = 0.25;
@@ -107,7 +107,10 @@ void Splitter::feed(std::string_view bytes, double time) {
     }
     if (inRun_) {
         run_.end = offset_;
-        run_.endTime = time;
+        // A run ends in time when its outcome is known; what follows is only kept.
+        if (!run_.decided) {
+            run_.endTime = time;
+        }
     }
     if (unread_ && time - lastRead_ >= kRereadSeconds) {
         read(time);
@@ -181,7 +184,7 @@ void Splitter::tick(double time) {
     if (!inRun_ || run_.decided) {
         return;
     }
-    if (unread_) {
+    if (unread_ && time - lastRead_ >= kRereadSeconds) {
         read(time);
     }
     if (!run_.decided && passedSince_ >= 0 && time - passedSince_ >= kSettleSeconds) {
@@ -189,11 +192,8 @@ void Splitter::tick(double time) {
     }
 }
 
-void Splitter::finish(StreamEnd how, double time, const std::string& why) {
+void Splitter::finish(StreamEnd how, const std::string& why) {
     if (inRun_) {
-        if (how == StreamEnd::logEnd) {
-            run_.endTime = std::max(run_.endTime, time);
-        }
         endRun(offset_, how, why);
     }
     line_.clear();

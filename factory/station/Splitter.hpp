@@ -25,7 +25,7 @@ struct RunState {
     std::uint64_t start = 0;   // stream offset of its model line
     std::uint64_t end = 0;     // stream offset after its last byte so far
     double startTime = 0;
-    double endTime = 0;
+    double endTime = 0;           // of its last byte, or of its verdict once decided
     bw_record::RunRecord record;  // the reader's, on the program's text without kernel lines
     bool decided = false;         // the verdict below no longer changes
     bool ended = false;
@@ -55,9 +55,13 @@ class Splitter {
     // Reads lines not read yet (reading is spread out on a fast console) and settles a pass
     // that no failure line followed.
     void tick(double time);
-    void finish(StreamEnd how, double time, const std::string& why);
+    void finish(StreamEnd how, const std::string& why);
 
-    std::vector<RunEvent> takeEvents() { return std::move(events_); }
+    std::vector<RunEvent> takeEvents() {
+        std::vector<RunEvent> taken;
+        taken.swap(events_);
+        return taken;
+    }
     // The run being received, or null.
     const RunState* open() const { return inRun_ ? &run_ : nullptr; }
     std::uint64_t offset() const { return offset_; }

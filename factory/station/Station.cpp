@@ -20,7 +20,7 @@
 #include "record/Suites.hpp"
 #include "station/Device.hpp"
 #include "station/Live.hpp"
-#include "station/Reports.hpp"
+#include "station/LiveApi.hpp"
 #include "station/Splitter.hpp"
 #include "station/Store.hpp"
 #include "station/Time.hpp"
@@ -35,43 +35,13 @@ constexpr double kReopenSeconds = 1;
 constexpr double kDrawSeconds = 0.5;
 // Bytes not yet in the database; at 256 KiB they are written at once (committed within the
 // second like the rest), so a console faster than any serial line cannot grow it.
-constexpr std::size_t kMaxPending = 256 * 1024;
+constexpr std::size_t kMaxPending = std::size_t{256} * 1024;
 // One read per console per turn of the loop, so a console that never stops talking cannot
 // keep the others waiting.
-constexpr std::size_t kReadSize = 16 * 1024;
+constexpr std::size_t kReadSize = std::size_t{16} * 1024;
 
 const char* const kStationStopped = "the station stopped during the run";
 const char* const kConsoleLost = "the console went away during the run";
-
-class StationApi : public Api {
-  public:
-    StationApi(std::string database, const LiveBoard& board)
-        : database_(std::move(database)), board_(board) {}
-
-    std::string fixturesJson() override { return board_.json(wallClock()); }
-    std::uint64_t waitForChange(std::uint64_t seen, int timeoutMs) override {
-        return board_.waitForChange(seen, timeoutMs);
-    }
-    // A connection per call: SQLite's readers never block the writer in WAL mode.
-    std::string runsJson(const RunQuery& q) override { return Reports(database_).runsJson(q); }
-    std::optional<std::string> runJson(std::int64_t id) override {
-        return Reports(database_).runJson(id);
-    }
-    std::optional<std::string> runLog(std::int64_t id) override {
-        return Reports(database_).runLog(id);
-    }
-    std::optional<std::string> runJunit(std::int64_t id) override {
-        return Reports(database_).runJunit(id);
-    }
-    std::optional<std::string> runRecordJson(std::int64_t id) override {
-        return Reports(database_).runRecordJson(id);
-    }
-    std::string statsJson(const StatsQuery& q) override { return Reports(database_).statsJson(q); }
-
-  private:
-    std::string database_;
-    const LiveBoard& board_;
-};
 
 // One fixture's console, its bytes on their way to the database, and what it shows.
 struct Fixture {
@@ -104,11 +74,14 @@ class Loop {
     void openConsoles(double now) {
         for (Fixture& f : fixtures_) {
             if (!f.fd && now >= f.nextOpen) {
+                const std::string before = f.why;
                 f.fd = openConsole(f.spec.device, options_.baud, f.why);
                 f.nextOpen = now + kReopenSeconds;
                 f.received = false;
                 if (f.fd) {
                     say(f, "online");
+                } else if (f.why != before) {  // once, not at every retry
+                    say(f, "offline: " + f.why);
                 }
             }
         }
@@ -123,11 +96,13 @@ class Loop {
             }
             char buffer[kReadSize];
             const ssize_t got = ::read(f.fd.get(), buffer, sizeof buffer);
+            const bool hungUp = (polled[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
             if (got > 0) {
                 receive(f, std::string_view(buffer, static_cast<std::size_t>(got)), now);
-            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                f.why = got == 0 ? "the console hung up"
-                                 : "reading the console: " + std::string(std::strerror(errno));
+            } else if (got == 0 || hungUp || (errno != EAGAIN && errno != EINTR)) {
+                f.why = got < 0 && errno != EAGAIN
+                            ? "reading the console: " + std::string(std::strerror(errno))
+                            : "the console hung up";
                 lose(f, now, kConsoleLost);
             }
         }
@@ -146,7 +121,7 @@ class Loop {
     void stop(double now) {
         for (Fixture& f : fixtures_) {
             drain(f, now);
-            f.splitter.finish(StreamEnd::lost, now, kStationStopped);
+            f.splitter.finish(StreamEnd::lost, kStationStopped);
             handle(f);
         }
         commit(now);
@@ -180,7 +155,7 @@ class Loop {
 
     // Whatever is still to be read from a console that goes away was lost with it.
     void lose(Fixture& f, double now, const char* why) {
-        f.splitter.finish(StreamEnd::lost, now, why);
+        f.splitter.finish(StreamEnd::lost, why);
         handle(f);
         f.fd = RawIO::FileDescriptor();
         f.nextOpen = now + kReopenSeconds;
@@ -217,12 +192,12 @@ class Loop {
                     break;
                 case EventKind::decided:
                     store_.updateRun(f.runId, event.run);
+                    say(f, "run " + std::to_string(f.runId) + " " + outcomeOf(event.run) + ": " +
+                               event.run.reason);
                     commitSoon_ = true;
                     break;
                 case EventKind::ended:
                     store_.updateRun(f.runId, event.run);
-                    say(f, "run " + std::to_string(f.runId) + " " + outcomeOf(event.run) + ": " +
-                               event.run.reason);
                     f.last = std::move(event.run);
                     f.lastRunId = f.runId;
                     f.runId = 0;
@@ -274,6 +249,7 @@ FixtureView viewOf(const Fixture& f) {
     }
     if (!f.fd) {
         view.state = "offline";
+        view.why = f.why;
     } else if (run == nullptr) {
         view.state = f.received ? "booting" : "waiting";
     } else if (!run->decided) {
@@ -326,22 +302,6 @@ std::vector<FixtureView> Loop::views() const {
 
 namespace {
 
-// The fixtures' lines, redrawn in place.
-class Board {
-  public:
-    void draw(const std::vector<FixtureView>& views, double now) {
-        std::string out = drawn_ > 0 ? "\x1b[" + std::to_string(drawn_) + "A" : "";
-        for (const FixtureView& view : views) {
-            out += "\r\x1b[2K" + terminalLine(view, now) + "\n";
-        }
-        drawn_ = views.size();
-        std::cout << out << std::flush;
-    }
-
-  private:
-    std::size_t drawn_ = 0;
-};
-
 // SIGINT and SIGTERM arrive as a readable descriptor, polled with the consoles.
 RawIO::FileDescriptor stopSignals() {
     sigset_t set;
@@ -369,12 +329,12 @@ int runStation(const StationOptions& options, const ServiceStarter& startService
         const bool terminal = isatty(STDOUT_FILENO) != 0;
         loop.quietLog_ = terminal;
         LiveBoard live;
-        Board board;
+        TerminalBoard board;
         loop.start();
         double now = wallClock();
         loop.openConsoles(now);
         live.publish(loop.views());
-        StationApi api(options.database, live);
+        LiveApi api(options.database, live);
         const std::unique_ptr<Service> service = startService ? startService(api) : nullptr;
         double lastDraw = 0;
         for (;;) {
@@ -400,51 +360,8 @@ int runStation(const StationOptions& options, const ServiceStarter& startService
         }
         loop.stop(wallClock());
         live.publish(loop.views());
-        return 0;
-    } catch (const DatabaseError& error) {
-        std::cerr << "bw-station: " << error.what() << "\n";
-        return 1;
-    }
-}
-
-int importLogs(const std::string& database, const std::string& fixture,
-               const std::vector<std::string>& logs) {
-    try {
-        Store store(database);
-        const std::int64_t id = store.fixture(fixture, "");
-        for (const std::string& path : logs) {
-            std::ifstream in(path, std::ios::binary);
-            std::ostringstream bytes;
-            bytes << in.rdbuf();
-            struct stat about {};
-            if (!in || ::stat(path.c_str(), &about) != 0) {
-                std::cerr << "bw-station: cannot read " << path << "\n";
-                return 1;
-            }
-            // A log carries no arrival times: its runs are dated when the capture ended.
-            const double time = static_cast<double>(about.st_mtim.tv_sec) +
-                                static_cast<double>(about.st_mtim.tv_nsec) / 1e9;
-            const std::string log = bytes.str();
-            if (log.empty()) {
-                continue;
-            }
-            store.begin();
-            Splitter splitter(store.streamEnd(id));
-            store.appendBytes(id, splitter.offset(), time, log);
-            splitter.feed(log, time);
-            splitter.finish(StreamEnd::logEnd, time, "");
-            std::int64_t runId = 0;
-            for (const RunEvent& event : splitter.takeEvents()) {
-                if (event.kind == EventKind::started) {
-                    runId = store.insertRun(id, event.run);
-                } else {
-                    store.updateRun(runId, event.run);
-                }
-                if (event.kind == EventKind::ended) {
-                    std::cout << path << ": run " << runId << " " << outcomeOf(event.run) << "\n";
-                }
-            }
-            store.commit();
+        if (terminal) {
+            board.draw(loop.views(), wallClock());
         }
         return 0;
     } catch (const DatabaseError& error) {

@@ -50,8 +50,7 @@ std::string testsJson(const std::vector<TestTiming>& tests) {
 }  // namespace
 
 std::string unitOf(const bw_record::RunRecord& record) {
-    (void)record;
-    return "";
+    return record.unit;
 }
 
 Connection openDatabase(const std::string& path) {
@@ -66,6 +65,7 @@ Store::Store(const std::string& path)
     : db_(openDatabase(path)),
       findFixture_(db_, "SELECT id FROM fixture WHERE name = ?1"),
       addFixture_(db_, "INSERT INTO fixture(name, device) VALUES (?1, ?2)"),
+      setDevice_(db_, "UPDATE fixture SET device = ?2 WHERE id = ?1"),
       streamEnd_(db_,
                  "SELECT COALESCE(MAX(offset + length(bytes)), 0) FROM chunk WHERE fixture = ?1"),
       addChunk_(db_, "INSERT INTO chunk(fixture, offset, time, bytes) VALUES (?1, ?2, ?3, ?4)"),
@@ -86,6 +86,9 @@ std::int64_t Store::fixture(const std::string& name, const std::string& device) 
     if (findFixture_.step()) {
         const std::int64_t id = findFixture_.integer(0);
         findFixture_.reset();
+        if (!device.empty()) {  // a fixture rewired keeps its history
+            setDevice_.bind(1, id).bind(2, device).run();
+        }
         return id;
     }
     addFixture_.bind(1, name).bind(2, device).run();
@@ -171,7 +174,7 @@ RunState replayRun(const Connection& db, std::int64_t fixture, std::uint64_t sta
         last = chunks.real(1);
         splitter.feed(std::string_view(bytes).substr(skip), last);
     }
-    splitter.finish(how, last, why);
+    splitter.finish(how, why);
     RunState state;
     for (RunEvent& event : splitter.takeEvents()) {
         if (event.kind == EventKind::ended && event.run.serial == 1) {

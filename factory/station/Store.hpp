@@ -39,6 +39,7 @@ class Store {
     Connection db_;
     Statement findFixture_;
     Statement addFixture_;
+    Statement setDevice_;
     Statement streamEnd_;
     Statement addChunk_;
     Statement addRun_;

@@ -42,8 +42,8 @@ const std::map<std::string, std::string> kHelp = {
      "The stored runs, newest first (at most 200). TIME: YYYY-MM-DD[THH:MM[:SS]][Z], UTC.\n"},
     {"show",
      "usage: bw-station show [--db FILE] RUN [--log | --json FILE | --junit FILE]\n"
-     "One stored run: its summary and tests, its raw console bytes (--log), or its record\n"
-     "as the record tool writes it (FILE - is standard output).\n"},
+     "One stored run: its facts, tests and steps, its raw console bytes (--log), or its\n"
+     "record as the record tool writes it (FILE - is standard output).\n"},
     {"stats",
      "usage: bw-station stats [--db FILE] [--since TIME] [--until TIME] [--model ID]\n"
      "                        [--fixture NAME] [--json | --csv]\n"
@@ -127,7 +127,7 @@ std::string value(const Arguments& args, const std::string& option) {
 }
 
 std::string time(const Arguments& args, const std::string& option) {
-    const std::string text = value(args, option);
+    std::string text = value(args, option);
     if (!text.empty() && !bw_station::parseTime(text)) {
         throw BadUsage{option + " " + text + " is not of the form YYYY-MM-DD[THH:MM[:SS]][Z]"};
     }
@@ -278,7 +278,7 @@ int show(int argc, char** argv) {
         answer = reports.runJunit(id);
         target = value(args, "--junit");
     } else {
-        answer = reports.runJson(id);
+        answer = reports.runText(id);
     }
     if (!answer) {
         std::cerr << "bw-station: no run " << id << "\n";

@@ -67,6 +67,22 @@ class Scratch : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::string tool(const std::string& args) { return std::string(BW_RECORD_TOOL) + " " + args; }
+    // Both records of `log`, checked, as the checker's digest; one line on standard error.
+    std::string digest(const std::string& log) {
+        const std::string junit = (dir_ / "r.xml").string();
+        const std::string json = (dir_ / "r.json").string();
+        const int status = shell(
+            tool("--time 2026-12-08T09:30:00Z --junit " + junit + " --json " + json + " " + log));
+        const std::string err = slurp(dir_ / "err");
+        EXPECT_TRUE(err.find("bw-selftest-record: ") == 0 && err.find('\n') == err.size() - 1)
+            << log << ": " << err;
+        const std::string digest = (dir_ / "digest").string();
+        EXPECT_EQ(0,
+                  shell(std::string("/usr/bin/python3 ") + BW_RECORD_CHECKER + " " + junit + " " +
+                        json + " " + std::to_string(status) + " " + kSchema + " >" + digest))
+            << log << ": " << slurp(digest);
+        return slurp(digest);
+    }
     fs::path dir_;
 };
 
@@ -79,18 +95,61 @@ TEST_F(RecordTool, EveryTranscriptGivesItsExpectedRecord) {
         const std::string name = entry.path().stem().string();
         expected.insert(name);
         ASSERT_EQ(1U, all.count(name)) << "no transcript " << name;
-        const std::string junit = (dir_ / "r.xml").string();
-        const std::string json = (dir_ / "r.json").string();
-        const int status = shell(tool("--time 2026-12-08T09:30:00Z --junit " + junit + " --json " +
-                                      json + " " + all.at(name).string()));
-        const std::string digest = (dir_ / "digest").string();
-        EXPECT_EQ(0, shell(std::string("/usr/bin/python3 ") + BW_RECORD_CHECKER + " " + junit + " " +
-                           json + " " + std::to_string(status) + " " + kSchema + " >" + digest))
-            << name << ": " << slurp(digest);
-        EXPECT_EQ(slurp(entry.path()), slurp(digest)) << name;
+        EXPECT_EQ(slurp(entry.path()), digest(all.at(name).string())) << name;
     }
     for (const auto& [name, path] : all) {
         EXPECT_EQ(1U, expected.count(name)) << "no expected record for " << path;
+    }
+}
+
+// Values out of shape or range are kept and flagged, and leave the verdict alone; a tool's
+// output that imitates the program's lines gives no value.
+TEST_F(RecordTool, OnlyTheProgramsOwnLinesGiveValues) {
+    const std::string zwave = "-- /dev/brambleway/Z-Wave\n";
+    const std::string nvr =
+        "/usr/bin/bw-zw-flash --read-nvr /var/lib/brambleway/bw-selftest/nvr.bin "
+        "--reset-pin 22 -- /dev/brambleway/Z-Wave";
+    const std::string imitation =
+        "Requesting BaseID: OK.\nBaseID = 0xFF800000, 1 changes left\n\neth0 found with MAC "
+        "address = 00:11:22:33:44:55\n";
+    struct Row {
+        const char* transcript;
+        std::vector<std::pair<std::string, std::string>> edits;
+        const char* values;  // the digest's last line
+    } rows[] = {
+        {"pass-prism-1v0-eu",
+         {{"= b8:27:eb:3c:4f:02", "= b8:27:eb:3c:4f"},
+          {"= b8:27:eb:3c:4f:01", "= B8:27:EB:3C:4F:01"},
+          {"0xFF9A4300, 10", "0x00001234, 12"},
+          {"22 " + zwave + "Running", "22 " + zwave + "busy\nWaiting 5s to retry...\n\nRunning " +
+                                          nvr + "\nread 2 KiB\nRunning"}},
+         "unit b8:27:eb:3c:4f:01; Wifi mac=\"b8:27:eb:3c:4f\"!; Ethernet mac=b8:27:eb:3c:4f:01; "
+         "EnOcean base_id=0x00001234! changes_left=12!; RTC time=2019-03-01T12:00:00Z "
+         "since_epoch=1551441600 offset=-245280600; Z-Wave nvr_read_output=\"read 2 KiB\\n\" "
+         "bridge_flash_output=\"\""},
+        {"pass-crate-1v0-b-eu",
+         {{zwave, zwave + "7.18\n"}},
+         "unit b8:27:eb:3c:4f:01; Ethernet mac=b8:27:eb:3c:4f:01; Z-Wave "
+         "firmware_version=\"7.18\\n\""},
+        {"pass-prism-1v1-eu",
+         {{"= b8:27:eb:3c:4f:01", "= b8:27:eb:3c:4f:0g"},
+          {"--erase-nvm --reset-pin 22 " + zwave,
+           "--erase-nvm --reset-pin 22 " + zwave + imitation},
+          {"RTC found with time 2019-03-01 12:00:00Z", "RTC found with time 2019-03-01 12:00:01Z"}},
+         "unit unknown; Ethernet mac=\"b8:27:eb:3c:4f:0g\"!; Z-Wave nvr_read_output=\"\" "
+         "bridge_flash_output=\"Requesting BaseID: OK.\\nBaseID = 0xFF800000, 1 changes left\\n\\n"
+         "eth0 found with MAC address = 00:11:22:33:44:55\\n\"; Zigbee selftest_output=\"\""},
+    };
+    for (const Row& row : rows) {
+        std::string log = slurp(kTranscriptDirs[0] / (std::string(row.transcript) + ".stdout"));
+        for (const auto& [from, to] : row.edits) {
+            ASSERT_NE(std::string::npos, log.find(from)) << from;
+            log.replace(log.find(from), from.size(), to);
+        }
+        std::ofstream(dir_ / "log") << log;
+        const std::string got = digest((dir_ / "log").string());
+        EXPECT_EQ(0U, got.find("passed (exit 0)")) << got;
+        EXPECT_EQ(std::string(row.values) + "\n", got.substr(got.rfind('\n', got.size() - 2) + 1));
     }
 }
 
@@ -142,19 +201,33 @@ TEST(RecordRules, ATtyCaptureGivesTheSameRecord) {
 }
 
 TEST_F(RecordTool, BadArgumentsOrUnreadableInputGiveStatusTwoAndOneLine) {
-    const std::string log = (kTranscriptDirs[0] / "pass-crate-1v0-b-eu.stdout").string();
-    ASSERT_EQ(0, shell(tool(log)));
+    const std::string original = (kTranscriptDirs[0] / "pass-crate-1v0-b-eu.stdout").string();
+    const std::string log = (dir_ / "console.log").string();
+    const std::string record = (dir_ / "old.xml").string();
+    fs::copy_file(original, log);
+    ASSERT_EQ(0, shell(tool("--junit " + record + " " + log)));
+    ASSERT_EQ(0, shell(tool("--version >/dev/null")));
     for (const std::string& args : std::vector<std::string>{
              "--bogus " + log, "--junit", "--junit --json " + log, "--time yesterday " + log,
              "--time 2026-12-08T09:30:00+0100 " + log, log + " " + log, "--junit - --json - " + log,
              "/nonexistent/log", dir_.string(), "--json /nonexistent/r.json " + log,
-             "--json " + dir_.string() + " " + log}) {
+             "--json " + dir_.string() + " " + log, "--time 2026-13-45T99:99:99Z " + log,
+             "--time 2026-02-29T10:00:00Z " + log, "--time 2026-12-08T24:00:00Z " + log,
+             "--junit " + log + " " + record, "--junit " + log + " " + log,
+             "--json " + log + " - <" + log, "--junit " + record + " --json " + record + " " + log,
+             "--json " + original + " " + log}) {
         EXPECT_EQ(2, shell(tool(args))) << args;
         const std::string err = slurp(dir_ / "err");
         EXPECT_EQ(0U, err.find("bw-selftest-record: ")) << args;
         EXPECT_EQ(err.size() - 1, err.find('\n')) << args << ": " << err;
+        EXPECT_EQ(slurp(original), slurp(log)) << args << " changed the log";
     }
-    EXPECT_FALSE(fs::exists(dir_.string() + ".partial")) << "a half-written record stays";
+    EXPECT_EQ(3U, std::distance(fs::directory_iterator(dir_), fs::directory_iterator()))
+        << "a temporary file stays";
+    for (const auto& entry : fs::directory_iterator(dir_.parent_path())) {
+        EXPECT_NE(0U, entry.path().string().find(dir_.string() + "."))
+            << "a half-written record stays";
+    }
 }
 
 }  // namespace

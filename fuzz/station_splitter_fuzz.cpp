@@ -1,0 +1,53 @@
+// Any console bytes, in any slicing: the station's splitting must neither crash nor hang, its
+// runs must tile the stream from their model lines on, and how the bytes were sliced into
+// reads must not change a single run.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check.hpp"
+#include "station/Splitter.hpp"
+
+namespace {
+
+struct Run {
+    std::uint64_t start, end;
+    std::string outcome;
+    bool operator==(const Run& o) const {
+        return start == o.start && end == o.end && outcome == o.outcome;
+    }
+};
+
+std::vector<Run> split(std::string_view bytes, std::size_t slice) {
+    bw_station::Splitter splitter;
+    for (std::size_t at = 0; at < bytes.size(); at += slice) {
+        splitter.feed(bytes.substr(at, slice), 1);
+    }
+    splitter.finish(bw_station::StreamEnd::logEnd, "");
+    std::vector<Run> runs;
+    for (const bw_station::RunEvent& event : splitter.takeEvents()) {
+        if (event.kind == bw_station::EventKind::ended) {
+            BW_FUZZ_CHECK(event.run.decided && event.run.start < event.run.end);
+            BW_FUZZ_CHECK(event.run.verdict != "passed" ||
+                          event.run.record.verdict == bw_record::Verdict::passed);
+            runs.push_back({event.run.start, event.run.end, bw_station::outcomeOf(event.run)});
+        }
+    }
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        BW_FUZZ_CHECK(runs[i].end == (i + 1 < runs.size() ? runs[i + 1].start : bytes.size()));
+    }
+    return runs;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+    BW_FUZZ_CHECK(split(bytes, bytes.size() + 1) == split(bytes, 1 + data[0] % 61));
+    return 0;
+}
