@@ -108,12 +108,14 @@ TEST(HubToolOptions, EachOptionLineGivesItsScenario) {
               noisy.scenario.describe().find("telegrams: answers, first 13 55 00"));
 
     ToolOptions watching;
-    EXPECT_EQ("", bw_sim::tool::parseOptions({"--limit", "1500ms", "--transcript", "/tmp/t",
-                                              "--no-color", "--console", "/tmp/c", "/bin/sh"},
-                                             "/bin/true", watching));
+    EXPECT_EQ(
+        "", bw_sim::tool::parseOptions({"--limit", "1500ms", "--transcript", "/tmp/t", "--no-color",
+                                        "--console", "/tmp/c", "--hold", "2s", "/bin/sh"},
+                                       "/bin/true", watching));
     EXPECT_EQ(milliseconds(1500), watching.limit);
     EXPECT_EQ("/tmp/t", watching.transcript);
     EXPECT_EQ("/tmp/c", watching.console);
+    EXPECT_EQ(milliseconds(2000), watching.hold);
     EXPECT_TRUE(watching.noColor);
     EXPECT_EQ("/bin/sh", watching.program);
     ToolOptions standard;

@@ -331,6 +331,13 @@ std::string parseOptions(const std::vector<std::string>& args, const std::string
               }
               options.transcript = v;
           }}},
+        {"--hold",
+         {"a duration such as 90s, 5m or 1500ms",
+          [&](auto& v, auto& usage) {
+              if (!duration(v, options.hold)) {
+                  throw BadValue{usage};
+              }
+          }}},
         {"--console",
          {"PATH",
           [&](auto& v, auto& usage) {
@@ -456,6 +463,8 @@ std::string helpText(const std::string& defaultProgram) {
            "                        error as one stream (LF sent as CR LF) after a few boot\n"
            "                        loader and kernel lines, on a pseudo-terminal that PATH\n"
            "                        links to from before the start until the end of the run\n"
+           "  --hold DURATION       once the program waits, leave it waiting that long before\n"
+           "                        SIGTERM, as a hub left on the line stays on; --hold 15s\n"
            "  --no-color            no colour even on a terminal (none when piped, or with\n"
            "                        NO_COLOR set, or TERM=dumb)\n"
            "  -h, --help            this text\n"

@@ -17,6 +17,8 @@ struct ToolOptions {
     std::chrono::milliseconds limit{std::chrono::minutes(10)};
     std::string transcript;  // directory; empty for none
     std::string console;     // link to the console's pseudo-terminal; empty for none
+    // How long the program is left waiting before SIGTERM.
+    std::chrono::milliseconds hold{0};
     bool noColor = false;
     bool help = false;
 };

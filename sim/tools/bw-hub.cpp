@@ -321,6 +321,9 @@ int watch(const bw_sim::tool::ToolOptions& options, int transcriptFd, bool color
             std::cerr << "bw-hub: cannot write the transcript: " << error << std::endl;
         }
     }
+    if (paused) {
+        std::this_thread::sleep_for(options.hold);
+    }
     return ending(run, paused, name, took, options.limit);
 }
 

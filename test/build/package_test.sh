@@ -1,13 +1,14 @@
 #!/bin/sh
-# Builds the Debian package of the build directory $1 into a scratch directory and checks
-# its contents and metadata against architecture $2.
+# Builds the Debian packages of the build directory $1 into a scratch directory and checks
+# their contents and metadata against architecture $2: the hub's, and the station's where
+# $3 is ON.
 set -eu
-build=$1 arch=$2
+build=$1 arch=$2 station=${3:-OFF}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cpack --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
-deb=$(ls "$scratch"/*.deb)
-[ "$(basename "$deb")" = "bw-selftest_0.1.0_$arch.deb" ] || { echo "named $deb"; exit 1; }
+deb="$scratch/bw-selftest_0.1.0_$arch.deb"
+[ -f "$deb" ] || { echo "no $(basename "$deb") but:" "$scratch"/*.deb; exit 1; }
 
 # The program, the record tool, the unit and the run script with their modes, and nothing else: no hook,
 # marker or model file.
@@ -17,6 +18,7 @@ cat > "$scratch/expected" <<'LIST'
 -rwxr-xr-x ./usr/bin/bw-selftest-record
 -rw-r--r-- ./usr/lib/systemd/system/bw-selftest.service
 -rwxr-xr-x ./usr/share/bw-selftest/daemontools/run
+-rw-r--r-- ./usr/share/bw-selftest/record.schema.json
 LIST
 sort "$scratch/files" > "$scratch/files.sorted"
 sort "$scratch/expected" | diff -u - "$scratch/files.sorted"
@@ -27,5 +29,25 @@ for field in "Package: bw-selftest" "Version: 0.1.0" "Architecture: $arch" \
   grep -qx " $field" "$scratch/info" || { echo "missing \"$field\" in:"; cat "$scratch/info"; exit 1; }
 done
 # Installing runs no maintainer script.
+if dpkg-deb -I "$deb" | grep -Eq ' (pre|post)(inst|rm) '; then echo "has a maintainer script"; exit 1; fi
+echo "$deb: OK"
+
+[ "$station" = ON ] || exit 0
+deb="$scratch/bw-station_0.1.0_$arch.deb"
+[ -f "$deb" ] || { echo "no $(basename "$deb") but:" "$scratch"/*.deb; exit 1; }
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $6 }' | sort > "$scratch/files"
+sort > "$scratch/expected" <<'LIST'
+-rwxr-xr-x ./usr/bin/bw-station
+-rw-r--r-- ./usr/lib/systemd/system/bw-station.service
+-rw-r--r-- ./etc/bw-station/fixtures.conf
+LIST
+diff -u "$scratch/expected" "$scratch/files"
+dpkg-deb -I "$deb" > "$scratch/info"
+for field in "Package: bw-station" "Architecture: $arch" \
+             "Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.5), libstdc++6 (>= 11), libsqlite3-0 (>= 3.35)"; do
+  grep -qx " $field" "$scratch/info" || { echo "missing \"$field\" in:"; cat "$scratch/info"; exit 1; }
+done
+# The operator's fixtures survive an upgrade; still no maintainer script.
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/bw-station/fixtures.conf
 if dpkg-deb -I "$deb" | grep -Eq ' (pre|post)(inst|rm) '; then echo "has a maintainer script"; exit 1; fi
 echo "$deb: OK"
