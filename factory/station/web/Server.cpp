@@ -1,6 +1,9 @@
 #include "station/web/Server.hpp"
 
 #include <httplib.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,13 +46,22 @@ std::optional<Listen> parseListen(std::string_view text, std::string& reason) {
 
 namespace {
 
+// The page's threads run at a lower priority than the consoles' reading (Linux sets it per
+// thread): on a busy station the pages wait, never the consoles.
+void yieldToConsoles() {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+}
+
 // httplib's own pool queues accepted connections without end; this one waits instead, so
 // the listening thread stops accepting and the kernel's backlog holds the rest.
 class BoundedPool : public httplib::TaskQueue {
   public:
     BoundedPool(std::size_t threads, std::size_t queued) : queued_(queued) {
         for (std::size_t i = 0; i < threads; ++i) {
-            threads_.emplace_back([this] { work(); });
+            threads_.emplace_back([this] {
+                yieldToConsoles();
+                work();
+            });
         }
     }
 
@@ -379,6 +391,7 @@ bool Server::start(const Listen& listen, std::string& reason) {
         state.port = listen.port;
     }
     state.thread = std::thread([&state] {
+        yieldToConsoles();
         state.http.listen_after_bind();
         state.finished = true;
     });
