@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "station/Time.hpp"
 #include "station/web/Assets.hpp"
 
 namespace bw_station::web {
@@ -139,6 +140,27 @@ std::optional<std::int64_t> runId(const httplib::Request& request) {
 
 void notFound(httplib::Response& response) {
     response.status = 404;
+}
+
+// A filter the station cannot read is said so, rather than answered with nothing found.
+bool badFilter(const httplib::Request& request, httplib::Response& response) {
+    std::string reason;
+    for (const char* name : {"since", "until"}) {
+        if (!param(request, name).empty() && !parseTime(param(request, name))) {
+            reason = std::string(name) + " is not of the form YYYY-MM-DD[THH:MM[:SS]][Z]";
+        }
+    }
+    const std::string& verdict = param(request, "verdict");
+    if (!verdict.empty() && verdict != "passed" && verdict != "failed" && verdict != "incomplete" &&
+        verdict != "normal-boot" && verdict != "unsupported") {
+        reason = "verdict is one of passed, failed, incomplete, normal-boot, unsupported";
+    }
+    if (reason.empty()) {
+        return false;
+    }
+    response.status = 400;
+    response.set_content("{\"error\":\"" + reason + "\"}\n", "application/json");
+    return true;
 }
 
 }  // namespace
@@ -295,6 +317,9 @@ void Server::State::routes() {
     });
     http.Get(
         "/api/runs", [this, json](const httplib::Request& request, httplib::Response& response) {
+            if (badFilter(request, response)) {
+                return;
+            }
             RunQuery query;
             query.unit = param(request, "unit");
             std::transform(query.unit.begin(), query.unit.end(), query.unit.begin(),
@@ -315,6 +340,9 @@ void Server::State::routes() {
         });
     http.Get("/api/stats",
              [this, json](const httplib::Request& request, httplib::Response& response) {
+                 if (badFilter(request, response)) {
+                     return;
+                 }
                  StatsQuery query;
                  query.since = param(request, "since");
                  query.until = param(request, "until");

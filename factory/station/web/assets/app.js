@@ -25,7 +25,10 @@ const setStatus = (text, kind) => {
 
 async function getJson(url) {
   const response = await fetch(url, {cache: 'no-store'});
-  if (!response.ok) throw new Error(url + ': ' + response.status);
+  if (!response.ok) {
+    const answer = await response.json().catch(() => ({}));
+    throw new Error(answer.error || url + ': ' + response.status);
+  }
   return response.json();
 }
 
