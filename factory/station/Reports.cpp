@@ -24,7 +24,7 @@ struct Reports::Row {
     double start = 0, end = 0;
     std::int64_t logStart = 0;
     std::optional<std::int64_t> logEnd;
-    std::optional<std::string> record, junit, tests;
+    std::optional<std::uint64_t> decidedEnd;
 };
 
 namespace {
@@ -88,7 +88,7 @@ std::vector<Reports::Row> Reports::runs(const RunQuery& query) {
 
 std::optional<Reports::Row> Reports::run(std::int64_t id) {
     Statement s(db_, (std::string(kRunColumns) +
-                      ", r.record, r.junit, r.tests FROM run r JOIN fixture f ON f.id = r.fixture "
+                      ", r.decided_end FROM run r JOIN fixture f ON f.id = r.fixture "
                       "WHERE r.id = ?1")
                          .c_str());
     s.bind(1, id);
@@ -110,30 +110,46 @@ std::optional<Reports::Row> Reports::run(std::int64_t id) {
     if (!s.isNull(11)) {
         row.logEnd = s.integer(11);
     }
-    row.record = optionalText(s, 12);
-    row.junit = optionalText(s, 13);
-    row.tests = optionalText(s, 14);
-    s.reset();
-    if (!row.record) {
-        fillOpen(row);
+    if (!s.isNull(12)) {
+        row.decidedEnd = static_cast<std::uint64_t>(s.integer(12));
     }
+    s.reset();
     return row;
 }
 
-void Reports::fillOpen(Row& row) {
-    const RunState state = replayRun(db_, row.fixtureId, static_cast<std::uint64_t>(row.logStart),
-                                     std::nullopt, StreamEnd::logEnd, "");
-    const std::string start = isoTime(row.start);
-    row.record = bw_record::jsonRecord(state.record, start);
-    row.junit = bw_record::junitRecord(state.record, start);
-    std::string tests = "[";
-    for (const TestTiming& test : state.tests) {
-        tests += (tests.size() > 1 ? "," : "") + std::string("{\"name\":") + quoted(test.name) +
-                 ",\"outcome\":" + quoted(test.outcome) +
-                 ",\"start\":" + quoted(isoTime(test.start)) +
-                 ",\"duration\":" + number(test.duration) + "}";
+// The record is made again from the bytes the verdict was read from (all of an open run's),
+// so that storing a run costs no more than its bytes; the verdict is the stored one.
+RunState Reports::replay(const Row& row) {
+    std::optional<std::uint64_t> end = row.decidedEnd;
+    if (!end && row.logEnd) {
+        end = static_cast<std::uint64_t>(*row.logEnd);
     }
-    row.tests = tests + "]";
+    RunState state = replayRun(db_, row.fixtureId, static_cast<std::uint64_t>(row.logStart), end,
+                               StreamEnd::logEnd, "");
+    if (row.verdict) {
+        state.record.verdict = *row.verdict == "passed"       ? bw_record::Verdict::passed
+                               : *row.verdict == "incomplete" ? bw_record::Verdict::incomplete
+                                                              : bw_record::Verdict::failed;
+        state.record.reason = row.reason.value_or("");
+    }
+    return state;
+}
+
+// Timed by the lines' arrival when the run was decided; an open run's as its stored chunks
+// tell.
+std::vector<TestTiming> Reports::tests(const Row& row, const RunState& replayed) {
+    if (!row.verdict) {
+        return replayed.tests;
+    }
+    Statement s(db_,
+                "SELECT name, outcome, start, duration FROM test WHERE run = ?1 "
+                "ORDER BY position");
+    s.bind(1, row.id);
+    std::vector<TestTiming> tests;
+    while (s.step()) {
+        tests.push_back({s.text(0), s.text(1), s.real(2), s.real(3)});
+    }
+    return tests;
 }
 
 namespace {
@@ -185,10 +201,18 @@ std::optional<std::string> Reports::runJson(std::int64_t id) {
     if (!r) {
         return std::nullopt;
     }
+    const RunState state = replay(*r);
+    std::string tests = "[";
+    for (const TestTiming& test : this->tests(*r, state)) {
+        tests += (tests.size() > 1 ? "," : "") + std::string("{\"name\":") + quoted(test.name) +
+                 ",\"outcome\":" + quoted(test.outcome) +
+                 ",\"start\":" + quoted(isoTime(test.start)) +
+                 ",\"duration\":" + number(test.duration) + "}";
+    }
     return rowFields(r->fixture, r->id, r->unit, r->model, r->road, r->verdict, r->reason, r->start,
                      r->end) +
-           ",\"record\":" + r->record.value_or("null") + ",\"tests\":" + r->tests.value_or("[]") +
-           "}\n";
+           ",\"record\":" + bw_record::jsonRecord(state.record, isoTime(r->start)) +
+           ",\"tests\":" + tests + "]}\n";
 }
 
 std::optional<std::string> Reports::runText(std::int64_t id) {
@@ -196,18 +220,14 @@ std::optional<std::string> Reports::runText(std::int64_t id) {
     if (!r) {
         return std::nullopt;
     }
-    const std::optional<std::uint64_t> end =
-        r->logEnd ? std::optional<std::uint64_t>(static_cast<std::uint64_t>(*r->logEnd))
-                  : std::nullopt;
-    const RunState state = replayRun(db_, r->fixtureId, static_cast<std::uint64_t>(r->logStart),
-                                     end, StreamEnd::logEnd, "");
+    const RunState state = replay(*r);
     std::string text = "run      " + number(r->id) + " on fixture " + printable(r->fixture) +
                        "\nunit     " + printable(r->unit.value_or("-")) + "\nmodel    " +
                        printable(r->model.value_or("-")) + "\nroad     " + r->road + "\nverdict  " +
                        r->verdict.value_or("open") +
                        (r->reason ? ": " + printable(*r->reason) : "") + "\nstart    " +
                        isoTime(r->start) + "\nend      " + isoTime(r->end) + "\n";
-    for (const TestTiming& test : state.tests) {
+    for (const TestTiming& test : tests(*r, state)) {
         char line[256];
         std::snprintf(line, sizeof line, "test     %-24s %-10s %8.1f s\n",
                       printable(test.name).c_str(), test.outcome.c_str(), test.duration);
@@ -250,12 +270,18 @@ std::optional<std::string> Reports::runLog(std::int64_t id) {
 
 std::optional<std::string> Reports::runJunit(std::int64_t id) {
     const std::optional<Row> r = run(id);
-    return r ? r->junit : std::nullopt;
+    if (!r) {
+        return std::nullopt;
+    }
+    return bw_record::junitRecord(replay(*r).record, isoTime(r->start));
 }
 
 std::optional<std::string> Reports::runRecordJson(std::int64_t id) {
     const std::optional<Row> r = run(id);
-    return r ? r->record : std::nullopt;
+    if (!r) {
+        return std::nullopt;
+    }
+    return bw_record::jsonRecord(replay(*r).record, isoTime(r->start));
 }
 
 }  // namespace bw_station

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "station/Api.hpp"
+#include "station/Splitter.hpp"
 #include "station/Sqlite.hpp"
 
 namespace bw_station {
@@ -56,8 +57,8 @@ class Reports {
     struct Row;
     std::vector<Row> runs(const RunQuery& query);
     std::optional<Row> run(std::int64_t id);
-    // The record and tests of an open run, read from its bytes so far.
-    void fillOpen(Row& row);
+    RunState replay(const Row& row);
+    std::vector<TestTiming> tests(const Row& row, const RunState& replayed);
 
     Connection db_;
 };

@@ -152,7 +152,7 @@ void Splitter::programLine(const std::string& text, std::uint64_t start, double 
         if (!run_.decided) {
             run_.record.verdict = bw_record::Verdict::incomplete;
             run_.record.reason = "the run printed more than the station reads of one run";
-            decide();
+            decide(offset_);
         }
         return;
     }
@@ -188,7 +188,12 @@ void Splitter::tick(double time) {
         read(time);
     }
     if (!run_.decided && passedSince_ >= 0 && time - passedSince_ >= kSettleSeconds) {
-        decide();
+        if (unread_) {  // a failure line may be among them
+            read(time);
+        }
+        if (!run_.decided && passedSince_ >= 0) {
+            decide(offset_);
+        }
     }
 }
 
@@ -242,14 +247,15 @@ void Splitter::read(double time) {
     }
     const bw_record::RunRecord probe = bw_record::readLog(text_ + kFailureProbe);
     if (probe.verdict == record.verdict && probe.reason == record.reason) {
-        decide();
+        decide(offset_);
     } else if (passedSince_ < 0) {
         passedSince_ = time;
     }
 }
 
-void Splitter::decide() {
+void Splitter::decide(std::uint64_t at) {
     run_.decided = true;
+    run_.decidedEnd = at;
     run_.verdict = bw_record::verdictText(run_.record.verdict);
     run_.reason = run_.record.reason;
     events_.push_back({EventKind::decided, run_});
@@ -268,7 +274,7 @@ void Splitter::endRun(std::uint64_t end, StreamEnd how, const std::string& why) 
         }
         // A hub that booted again, or a log's end, settles what the reader says: a pass
         // that no failure line followed, or a command after which nothing came.
-        decide();
+        decide(end);
     }
     run_.end = end;
     run_.ended = true;

@@ -25,9 +25,10 @@ struct RunState {
     std::uint64_t start = 0;   // stream offset of its model line
     std::uint64_t end = 0;     // stream offset after its last byte so far
     double startTime = 0;
-    double endTime = 0;           // of its last byte, or of its verdict once decided
-    bw_record::RunRecord record;  // the reader's, on the program's text without kernel lines
-    bool decided = false;         // the verdict below no longer changes
+    double endTime = 0;            // of its last byte, or of its verdict once decided
+    bw_record::RunRecord record;   // the reader's, on the program's text without kernel lines
+    bool decided = false;          // the verdict below no longer changes
+    std::uint64_t decidedEnd = 0;  // the stream offset up to which the verdict was read
     bool ended = false;
     std::string verdict;  // passed, failed or incomplete once decided or ended
     std::string reason;
@@ -72,7 +73,7 @@ class Splitter {
     void startRun(std::uint64_t start, double time, bool ttyLineEnds);
     void endRun(std::uint64_t end, StreamEnd how, const std::string& why);
     void read(double time);
-    void decide();
+    void decide(std::uint64_t at);
     void timeTests();
     double timeAt(std::size_t at) const;
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -31,8 +32,13 @@ namespace {
 
 constexpr int kPollMs = 250;
 constexpr double kCommitSeconds = 1;
+// A run's verdict or end is committed this soon: on a busy line many runs share one commit.
+constexpr double kRunCommitSeconds = 0.1;
 constexpr double kReopenSeconds = 1;
 constexpr double kDrawSeconds = 0.5;
+// The live page's view is rebuilt at most this often: a busy console wakes the loop far
+// more often than a reader can look.
+constexpr double kPublishSeconds = 0.1;
 // Bytes not yet in the database; at 256 KiB they are written at once (committed within the
 // second like the rest), so a console faster than any serial line cannot grow it.
 constexpr std::size_t kMaxPending = std::size_t{256} * 1024;
@@ -113,7 +119,7 @@ class Loop {
             f.splitter.tick(now);
             handle(f);
         }
-        if (now - lastCommit_ >= kCommitSeconds || commitSoon_) {
+        if (now - lastCommit_ >= (commitSoon_ ? kRunCommitSeconds : kCommitSeconds)) {
             commit(now);
         }
     }
@@ -125,6 +131,14 @@ class Loop {
             handle(f);
         }
         commit(now);
+    }
+
+    // Long enough to sleep, short enough to commit a run's end on time.
+    int pollTimeout(double now) const {
+        if (!commitSoon_) {
+            return kPollMs;
+        }
+        return std::max(0, static_cast<int>((lastCommit_ + kRunCommitSeconds - now) * 1000) + 1);
     }
 
     std::vector<pollfd> pollSet() const {
@@ -337,10 +351,11 @@ int runStation(const StationOptions& options, const ServiceStarter& startService
         LiveApi api(options.database, live);
         const std::unique_ptr<Service> service = startService ? startService(api) : nullptr;
         double lastDraw = 0;
+        double lastPublish = 0;
         for (;;) {
             std::vector<pollfd> set = loop.pollSet();
             set.push_back({signals.get(), POLLIN, 0});
-            if (::poll(set.data(), set.size(), kPollMs) < 0 && errno != EINTR) {
+            if (::poll(set.data(), set.size(), loop.pollTimeout(now)) < 0 && errno != EINTR) {
                 std::cerr << "bw-station: poll: " << std::strerror(errno) << "\n";
                 break;
             }
@@ -352,7 +367,10 @@ int runStation(const StationOptions& options, const ServiceStarter& startService
             loop.read(set, now);
             loop.openConsoles(now);
             loop.tick(now);
-            live.publish(loop.views());
+            if (now - lastPublish >= kPublishSeconds) {
+                live.publish(loop.views());
+                lastPublish = now;
+            }
             if (terminal && now - lastDraw >= kDrawSeconds) {
                 board.draw(loop.views(), now);
                 lastDraw = now;

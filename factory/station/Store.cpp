@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "record/Writers.hpp"
 #include "station/Json.hpp"
 #include "station/Time.hpp"
 
@@ -21,8 +20,10 @@ CREATE TABLE IF NOT EXISTS chunk(
 CREATE TABLE IF NOT EXISTS run(
   id INTEGER PRIMARY KEY, fixture INTEGER NOT NULL, log_start INTEGER NOT NULL,
   log_end INTEGER, start REAL NOT NULL, end REAL NOT NULL, model TEXT, unit TEXT,
-  road TEXT NOT NULL DEFAULT 'unknown', verdict TEXT, reason TEXT, record TEXT, junit TEXT,
-  tests TEXT);
+  road TEXT NOT NULL DEFAULT 'unknown', verdict TEXT, reason TEXT, decided_end INTEGER);
+CREATE TABLE IF NOT EXISTS test(
+  run INTEGER NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, outcome TEXT NOT NULL,
+  start REAL NOT NULL, duration REAL NOT NULL, PRIMARY KEY(run, position)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS failure(run INTEGER NOT NULL, kind TEXT NOT NULL, name TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS run_by_start ON run(start);
 -- Covers the stats pass: units in order of their attempts, without visiting the table.
@@ -34,17 +35,6 @@ CREATE INDEX IF NOT EXISTS failure_by_run ON failure(run);
 
 std::optional<std::string> unlessEmpty(const std::string& text) {
     return text.empty() ? std::nullopt : std::optional<std::string>(text);
-}
-
-std::string testsJson(const std::vector<TestTiming>& tests) {
-    std::string json = "[";
-    for (const TestTiming& test : tests) {
-        json += (json.size() > 1 ? "," : "") + std::string("{\"name\":") + quoted(test.name) +
-                ",\"outcome\":" + quoted(test.outcome) +
-                ",\"start\":" + quoted(isoTime(test.start)) +
-                ",\"duration\":" + number(test.duration) + "}";
-    }
-    return json + "]";
 }
 
 }  // namespace
@@ -74,8 +64,12 @@ Store::Store(const std::string& path)
                       "UPDATE run SET model = ?2, unit = ?3, road = ?4, end = ?5 WHERE id = ?1"),
       setRunDecided_(db_,
                      "UPDATE run SET model = ?2, unit = ?3, road = ?4, end = ?5, verdict = ?6, "
-                     "reason = ?7, record = ?8, junit = ?9, tests = ?10 WHERE id = ?1"),
+                     "reason = ?7, decided_end = ?8 WHERE id = ?1"),
       setRunEnd_(db_, "UPDATE run SET log_end = ?2, end = ?3 WHERE id = ?1"),
+      clearTests_(db_, "DELETE FROM test WHERE run = ?1"),
+      addTest_(db_,
+               "INSERT INTO test(run, position, name, outcome, start, duration) "
+               "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
       clearFailures_(db_, "DELETE FROM failure WHERE run = ?1"),
       addFailure_(db_, "INSERT INTO failure(run, kind, name) VALUES (?1, ?2, ?3)") {
     recover();
@@ -124,12 +118,16 @@ void Store::updateRun(std::int64_t id, const RunState& run) {
         setRunProgress_.bind(1, id).bind(2, model).bind(3, unlessEmpty(unitOf(record)));
         setRunProgress_.bind(4, road).bind(5, run.endTime).run();
     } else {
-        const std::string start = isoTime(run.startTime);
         setRunDecided_.bind(1, id).bind(2, model).bind(3, unlessEmpty(unitOf(record)));
         setRunDecided_.bind(4, road).bind(5, run.endTime).bind(6, outcomeOf(run));
-        setRunDecided_.bind(7, run.reason).bind(8, bw_record::jsonRecord(record, start));
-        setRunDecided_.bind(9, bw_record::junitRecord(record, start));
-        setRunDecided_.bind(10, testsJson(run.tests)).run();
+        setRunDecided_.bind(7, run.reason).bind(8, static_cast<std::int64_t>(run.decidedEnd));
+        setRunDecided_.run();
+        clearTests_.bind(1, id).run();
+        for (std::size_t i = 0; i < run.tests.size(); ++i) {
+            const TestTiming& test = run.tests[i];
+            addTest_.bind(1, id).bind(2, static_cast<std::int64_t>(i)).bind(3, test.name);
+            addTest_.bind(4, test.outcome).bind(5, test.start).bind(6, test.duration).run();
+        }
         clearFailures_.bind(1, id).run();
         if (run.verdict == "failed" && record.road == bw_record::Road::firstBoot) {
             for (const bw_record::Section& test : record.tests) {

@@ -46,6 +46,8 @@ class Store {
     Statement setRunProgress_;
     Statement setRunDecided_;
     Statement setRunEnd_;
+    Statement clearTests_;
+    Statement addTest_;
     Statement clearFailures_;
     Statement addFailure_;
 };
