@@ -26,6 +26,7 @@ class Browser {
         const std::string dir = "--user-data-dir=" + profile_.string();
         pid_ = ::fork();
         if (pid_ == 0) {
+            ::setpgid(0, 0);  // its helper processes go with it
             // Out of the way first: a pipe's own end may already be 3 or 4.
             ::dup2(::fcntl(commands[0], F_DUPFD, 10), 3);
             ::dup2(::fcntl(replies[1], F_DUPFD, 10), 4);
@@ -41,13 +42,21 @@ class Browser {
         from_ = replies[0];
     }
     ~Browser() {
+        // Asked to close, it ends its helper processes itself; what is left is killed.
+        const std::string close = "{\"id\":0,\"method\":\"Browser.close\",\"params\":{}}";
+        const bool asked = ::write(to_, close.c_str(), close.size() + 1) > 0;
         ::close(to_);
-        ::close(from_);
+        for (int i = 0; asked && pid_ > 0 && i < 100 && ::waitpid(pid_, nullptr, WNOHANG) == 0;
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
         if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
+            ::kill(-pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        std::filesystem::remove_all(profile_);
+        ::close(from_);
+        std::error_code ignored;
+        std::filesystem::remove_all(profile_, ignored);
     }
 
     struct Tab {
