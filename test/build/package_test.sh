@@ -59,7 +59,7 @@ LIST
 diff -u "$scratch/expected" "$scratch/files"
 dpkg-deb -I "$deb" > "$scratch/info"
 for field in "Package: bw-station" "Architecture: $arch" \
-             "Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.5), libstdc++6 (>= 11), libsqlite3-0 (>= 3.35)"; do
+             "Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.5), libstdc++6 (>= 11), libsqlite3-0 (>= 3.35), libcpp-httplib0.11 (>= 0.11.4)"; do
   grep -qx " $field" "$scratch/info" || { echo "missing \"$field\" in:"; cat "$scratch/info"; exit 1; }
 done
 # The operator's fixtures survive an upgrade; still no maintainer script.

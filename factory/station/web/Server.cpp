@@ -1,6 +1,9 @@
 #include "station/web/Server.hpp"
 
 #include <httplib.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "station/Time.hpp"
 #include "station/web/Assets.hpp"
 
 namespace bw_station::web {
@@ -43,13 +47,22 @@ std::optional<Listen> parseListen(std::string_view text, std::string& reason) {
 
 namespace {
 
+// The page's threads run at a lower priority than the consoles' reading (Linux sets it per
+// thread): on a busy station the pages wait, never the consoles.
+void yieldToConsoles() {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+}
+
 // httplib's own pool queues accepted connections without end; this one waits instead, so
 // the listening thread stops accepting and the kernel's backlog holds the rest.
 class BoundedPool : public httplib::TaskQueue {
   public:
     BoundedPool(std::size_t threads, std::size_t queued) : queued_(queued) {
         for (std::size_t i = 0; i < threads; ++i) {
-            threads_.emplace_back([this] { work(); });
+            threads_.emplace_back([this] {
+                yieldToConsoles();
+                work();
+            });
         }
     }
 
@@ -129,6 +142,27 @@ void notFound(httplib::Response& response) {
     response.status = 404;
 }
 
+// A filter the station cannot read is said so, rather than answered with nothing found.
+bool badFilter(const httplib::Request& request, httplib::Response& response) {
+    std::string reason;
+    for (const char* name : {"since", "until"}) {
+        if (!param(request, name).empty() && !parseTime(param(request, name))) {
+            reason = std::string(name) + " is not of the form YYYY-MM-DD[THH:MM[:SS]][Z]";
+        }
+    }
+    const std::string& verdict = param(request, "verdict");
+    if (!verdict.empty() && verdict != "passed" && verdict != "failed" && verdict != "incomplete" &&
+        verdict != "normal-boot" && verdict != "unsupported") {
+        reason = "verdict is one of passed, failed, incomplete, normal-boot, unsupported";
+    }
+    if (reason.empty()) {
+        return false;
+    }
+    response.status = 400;
+    response.set_content("{\"error\":\"" + reason + "\"}\n", "application/json");
+    return true;
+}
+
 }  // namespace
 
 struct Server::State {
@@ -142,6 +176,19 @@ struct Server::State {
     int port = 0;
     std::atomic<bool> stopping{false};
     std::atomic<std::size_t> streams{0};
+
+    // The line's state as an event, made once per version however many pages follow it.
+    std::mutex snapshotMutex;
+    std::uint64_t snapshotVersion = 0;
+    std::shared_ptr<const std::string> snapshotEvent;
+    std::shared_ptr<const std::string> snapshot(std::uint64_t version) {
+        std::lock_guard<std::mutex> lock(snapshotMutex);
+        if (!snapshotEvent || snapshotVersion != version) {
+            snapshotEvent = std::make_shared<const std::string>(event(api.fixturesJson()));
+            snapshotVersion = version;
+        }
+        return snapshotEvent;
+    }
 
     void routes();
     void liveStream(httplib::Response& response);
@@ -182,8 +229,14 @@ void Server::State::liveStream(httplib::Response& response) {
             if (first) {
                 first = false;
                 seen = api.waitForChange(0, 0);
-                out = "retry: 2000\n" + event(api.fixturesJson());
+                out = "retry: 2000\n" + *snapshot(seen);
             } else {
+                // A burst of console lines becomes one event per gap, not one per line.
+                const auto gap =
+                    std::chrono::milliseconds(limits.eventGapMs) - (Clock::now() - lastWrite);
+                if (gap > Clock::duration::zero()) {
+                    std::this_thread::sleep_for(gap);
+                }
                 // Short waits, so that a stopping server ends every stream within a second.
                 const std::uint64_t now = api.waitForChange(seen, 1000);
                 if (stopping || Clock::now() >= end) {
@@ -192,7 +245,7 @@ void Server::State::liveStream(httplib::Response& response) {
                 }
                 if (now != seen) {
                     seen = now;
-                    out = event(api.fixturesJson());
+                    out = *snapshot(now);
                 } else if (Clock::now() - lastWrite >=
                            std::chrono::seconds(limits.keepaliveSeconds)) {
                     out = ": keepalive\n\n";
@@ -264,6 +317,9 @@ void Server::State::routes() {
     });
     http.Get(
         "/api/runs", [this, json](const httplib::Request& request, httplib::Response& response) {
+            if (badFilter(request, response)) {
+                return;
+            }
             RunQuery query;
             query.unit = param(request, "unit");
             std::transform(query.unit.begin(), query.unit.end(), query.unit.begin(),
@@ -284,6 +340,9 @@ void Server::State::routes() {
         });
     http.Get("/api/stats",
              [this, json](const httplib::Request& request, httplib::Response& response) {
+                 if (badFilter(request, response)) {
+                     return;
+                 }
                  StatsQuery query;
                  query.since = param(request, "since");
                  query.until = param(request, "until");
@@ -360,6 +419,7 @@ bool Server::start(const Listen& listen, std::string& reason) {
         state.port = listen.port;
     }
     state.thread = std::thread([&state] {
+        yieldToConsoles();
         state.http.listen_after_bind();
         state.finished = true;
     });

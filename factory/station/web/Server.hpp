@@ -28,6 +28,7 @@ struct Limits {
                                   // the server stops accepting and the kernel's backlog waits
     int streamSeconds = 300;      // a live stream then ends and the page opens a new one
     int keepaliveSeconds = 15;    // a comment line keeps proxies and dead peers honest
+    int eventGapMs = 100;         // at most ten events a second for each page
     int writeTimeoutSeconds = 5;  // a client that reads nothing for this long is dropped
 };
 

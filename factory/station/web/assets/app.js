@@ -7,7 +7,7 @@ function build(node, attrs, children) {
   for (const [name, value] of Object.entries(attrs || {})) {
     if (value !== null && value !== undefined && value !== false) node.setAttribute(name, String(value));
   }
-  for (const child of children.flat()) {
+  for (const child of children.flat(Infinity)) {
     if (child !== null && child !== undefined) node.append(child instanceof Node ? child : String(child));
   }
   return node;
@@ -25,7 +25,10 @@ const setStatus = (text, kind) => {
 
 async function getJson(url) {
   const response = await fetch(url, {cache: 'no-store'});
-  if (!response.ok) throw new Error(url + ': ' + response.status);
+  if (!response.ok) {
+    const answer = await response.json().catch(() => ({}));
+    throw new Error(answer.error || url + ': ' + response.status);
+  }
   return response.json();
 }
 
@@ -64,7 +67,11 @@ function leds(pattern) {
 }
 
 function tile(fixture, receivedAt) {
-  const state = stateOf(fixture.state);
+  // A hub's verdict stays on its tile until the next hub's model line, even once its
+  // console is gone or quiet; the console's own state is then shown beside it.
+  const quiet = fixture.state === 'offline' || fixture.state === 'waiting';
+  const kept = quiet && fixture.verdict && Object.hasOwn(STATES, fixture.verdict);
+  const state = stateOf(kept ? fixture.verdict : fixture.state);
   const info = STATES[state] || {label: String(fixture.state)};
   const place = fixture.testIndex !== null && fixture.testIndex !== undefined && fixture.testCount
       ? ' ' + fixture.testIndex + '/' + fixture.testCount : '';
@@ -73,7 +80,8 @@ function tile(fixture, receivedAt) {
     elapsed.dataset.since = String(receivedAt - fixture.elapsedSeconds * 1000);
   }
   return el('section', {class: 'tile state-' + state, 'data-fixture': fixture.fixture},
-    el('div', {class: 'top'}, el('span', {class: 'fixture'}, fixture.fixture), leds(info.leds)),
+    el('div', {class: 'top'}, el('span', {class: 'fixture'}, fixture.fixture),
+       kept ? el('span', {class: 'console'}, fixture.state) : '', leds(info.leds)),
     el('div', {class: 'state'}, info.label),
     el('div', {class: 'test'}, state === 'testing' && fixture.test ? fixture.test + place : ''),
     el('div', {class: 'ident'}, el('span', {class: 'model'}, fixture.model || ''),
@@ -170,12 +178,19 @@ function facts(pairs) {
     .map(([k, v]) => [el('dt', {}, k), el('dd', {}, v)]));
 }
 
+// Each test's measurements as the record keeps them: name, value, limits, check.
 function measurements(record) {
-  const m = record && record.measurements;
-  if (!m || typeof m !== 'object') return null;
-  const entries = Array.isArray(m) ? m.map((x, i) => [x.name || String(i), x]) : Object.entries(m);
-  return [el('h2', {}, 'Measurements'), el('table', {}, el('tbody', {}, entries.map(([k, v]) =>
-    el('tr', {}, el('th', {}, k), el('td', {}, typeof v === 'object' ? JSON.stringify(v) : String(v))))))];
+  const rows = [];
+  for (const test of (record && Array.isArray(record.tests)) ? record.tests : []) {
+    for (const m of Array.isArray(test.measurements) ? test.measurements : []) {
+      rows.push(el('tr', {class: 'outcome-' + outcomeClass(m.check)}, el('td', {}, test.name),
+        el('td', {}, m.name), el('td', {}, typeof m.value === 'object' ? JSON.stringify(m.value) : String(m.value)),
+        el('td', {}, m.limits || ''), el('td', {}, m.check || '')));
+    }
+  }
+  if (rows.length === 0) return null;
+  return [el('h2', {}, 'Measurements'), el('table', {}, el('thead', {}, el('tr', {},
+    ['Test', 'Measurement', 'Value', 'Limits', 'Check'].map((h) => el('th', {}, h)))), el('tbody', {}, rows))];
 }
 
 async function run(id) {
@@ -185,7 +200,7 @@ async function run(id) {
     try { data.record = JSON.parse(data.record); } catch (e) { /* shown as the text it is */ }
   }
   const log = await fetch('/api/runs/' + id + '/log', {cache: 'no-store'}).then((r) => r.ok ? r.text() : '');
-  main().replaceChildren(
+  main().replaceChildren(el('div', {},
     el('h1', {class: 'verdict-' + data.verdict}, 'Run ' + Number(id) + ': ' + (data.verdict || '')),
     el('p', {class: 'downloads'}, el('a', {href: '/api/runs/' + id + '/junit', download: ''}, 'JUnit record'),
        ' ', el('a', {href: '/api/runs/' + id + '/record', download: ''}, 'JSON record'),
@@ -200,7 +215,7 @@ async function run(id) {
         el('td', {}, typeof t.duration === 'number' ? t.duration.toFixed(1) + ' s' : t.duration || ''))))),
     measurements(data.record),
     el('h2', {}, 'Record'), el('pre', {class: 'record'}, JSON.stringify(data.record, null, 2)),
-    el('h2', {}, 'Console log'), el('pre', {class: 'log'}, log));
+    el('h2', {}, 'Console log'), el('pre', {class: 'log'}, log)));
 }
 
 // ---- Yield: the numbers of a period, model and fixture, and the failures' Pareto.

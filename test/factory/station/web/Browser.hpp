@@ -1,4 +1,5 @@
-// Headless chromium for the page's tests.
+// Headless chromium driven over its debugging pipe (fds 3 and 4, messages ended by NUL): a
+// page stays open with its live stream, and is read once a condition on it holds.
 #pragma once
 
 #include <fcntl.h>
@@ -14,15 +15,9 @@
 
 namespace bw_test {
 
-using namespace std::chrono_literals;
-
-// Headless chromium driven over its debugging pipe (fds 3 and 4, messages ended by NUL): the
-// page stays open with its live stream, and is read once a condition on it holds.
 class Browser {
   public:
-    Browser()
-        : profile_(std::filesystem::temp_directory_path() /
-                   ("bw-station-web-" + std::to_string(::getpid()))) {
+    Browser() {
         int commands[2];
         int replies[2];
         if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(replies, O_CLOEXEC) != 0) {
@@ -31,14 +26,14 @@ class Browser {
         const std::string dir = "--user-data-dir=" + profile_.string();
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(commands[0], 3);
-            ::dup2(replies[1], 4);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
+            ::setpgid(0, 0);  // its helper processes go with it
+            // Out of the way first: a pipe's own end may already be 3 or 4.
+            ::dup2(::fcntl(commands[0], F_DUPFD, 10), 3);
+            ::dup2(::fcntl(replies[1], F_DUPFD, 10), 4);
+            ::dup2(::open("/dev/null", O_WRONLY), 2);
             ::execlp("chromium", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                     "--disable-dev-shm-usage", "--no-first-run", "--remote-debugging-pipe",
-                     dir.c_str(), "about:blank", static_cast<char*>(nullptr));
+                     "--disable-dev-shm-usage", "--remote-debugging-pipe", dir.c_str(),
+                     "about:blank", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(commands[0]);
@@ -47,43 +42,61 @@ class Browser {
         from_ = replies[0];
     }
     ~Browser() {
-        call("Browser.close", "{}");
+        // Asked to close, it ends its helper processes itself; what is left is killed.
+        const std::string close = "{\"id\":0,\"method\":\"Browser.close\",\"params\":{}}";
+        const bool asked = ::write(to_, close.c_str(), close.size() + 1) > 0;
         ::close(to_);
-        ::close(from_);
+        for (int i = 0; asked && pid_ > 0 && i < 100 && ::waitpid(pid_, nullptr, WNOHANG) == 0;
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
         if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
+            ::kill(-pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        std::filesystem::remove_all(profile_);
+        ::close(from_);
+        std::error_code ignored;
+        std::filesystem::remove_all(profile_, ignored);
     }
 
     struct Tab {
-        std::string target;
-        std::string session;
+        std::string target, session;
     };
     Tab open(const std::string& url) {
-        Tab tab;
-        tab.target = field(call("Target.createTarget", "{\"url\":\"" + url + "\"}"), "targetId");
-        tab.session = field(
-            call("Target.attachToTarget", "{\"targetId\":\"" + tab.target + "\",\"flatten\":true}"),
-            "sessionId");
-        return tab;
+        const std::string target =
+            value(call("Target.createTarget", "{\"url\":\"" + url + "\"}"), "targetId");
+        return {target, value(call("Target.attachToTarget",
+                                   "{\"targetId\":\"" + target + "\",\"flatten\":true}"),
+                              "sessionId")};
     }
-    // The value of a script expression, as a string.
+    void close(const Tab& tab) {
+        call("Target.closeTarget", "{\"targetId\":\"" + tab.target + "\"}");
+    }
+    // A script expression's value as text.
     std::string evaluate(const Tab& tab, const std::string& expression) {
         std::string quoted;
         for (const char c : expression) {
-            quoted += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+            quoted += (c == '"' || c == '\\' ? "\\" : "") + std::string(1, c);
         }
-        return field(
-            call("Runtime.evaluate",
-                 "{\"expression\":\"String(" + quoted + ")\",\"returnByValue\":true}", tab.session),
-            "value");
+        // URI-encoded, so that the reply's string needs no JSON unescaping.
+        const std::string encoded = value(call("Runtime.evaluate",
+                                               "{\"expression\":\"encodeURIComponent(String(" +
+                                                   quoted + "))\",\"returnByValue\":true}",
+                                               tab.session),
+                                          "value");
+        std::string text;
+        for (size_t i = 0; i < encoded.size(); ++i) {
+            const bool escaped = encoded[i] == '%' && i + 2 < encoded.size();
+            text += escaped ? static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16))
+                            : encoded[i];
+            i += escaped ? 2 : 0;
+        }
+        return text;
     }
-    // The page's markup once `condition` (a script expression) holds; empty after 15 s.
+    // The page's markup once `condition` holds; empty after 15 s.
     std::string when(const Tab& tab, const std::string& condition) {
         for (int i = 0; i < 150; ++i) {
-            std::this_thread::sleep_for(100ms);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
             const std::string html =
                 evaluate(tab, "(" + condition + ") ? document.documentElement.outerHTML : ''");
             if (!html.empty()) {
@@ -91,9 +104,6 @@ class Browser {
             }
         }
         return "";
-    }
-    void close(const Tab& tab) {
-        call("Target.closeTarget", "{\"targetId\":\"" + tab.target + "\"}");
     }
     std::string show(const std::string& url, const std::string& condition) {
         const Tab tab = open(url);
@@ -105,21 +115,19 @@ class Browser {
   private:
     std::string call(const std::string& method, const std::string& params,
                      const std::string& session = "") {
-        const std::string id = std::to_string(++lastId_);
-        const std::string message =
-            "{\"id\":" + id + ",\"method\":\"" + method + "\",\"params\":" + params +
-            (session.empty() ? "" : ",\"sessionId\":\"" + session + "\"") + "}";
-        if (::write(to_, message.c_str(), message.size() + 1) !=
-            static_cast<ssize_t>(message.size() + 1)) {
+        const std::string id = "{\"id\":" + std::to_string(++lastId_) + ",";
+        const std::string message = id + "\"method\":\"" + method + "\",\"params\":" + params +
+                                    (session.empty() ? "" : ",\"sessionId\":\"" + session + "\"") +
+                                    "}";
+        if (::write(to_, message.c_str(), message.size() + 1) <= 0) {
             return "";
         }
-        // Events come in between; the answer is the message with our id.
-        for (;;) {
+        for (;;) {  // events come in between; the answer is the message with our id
             const auto end = buffer_.find('\0');
             if (end != std::string::npos) {
-                std::string reply = buffer_.substr(0, end);
+                const std::string reply = buffer_.substr(0, end);
                 buffer_.erase(0, end + 1);
-                if (reply.rfind("{\"id\":" + id + ",", 0) == 0) {
+                if (reply.rfind(id, 0) == 0) {
                     return reply;
                 }
                 continue;
@@ -134,40 +142,18 @@ class Browser {
             buffer_.append(chunk, static_cast<size_t>(n));
         }
     }
-
-    // The string value of the first `"name":"…"` in a reply, unescaped.
-    static std::string field(const std::string& reply, const std::string& name) {
+    // A string field of a reply.
+    static std::string value(const std::string& reply, const std::string& name) {
         const auto at = reply.find("\"" + name + "\":\"");
-        std::string out;
-        for (size_t i = at == std::string::npos ? reply.size() : at + name.size() + 4;
-             i < reply.size() && reply[i] != '"'; ++i) {
-            if (reply[i] != '\\' || i + 1 >= reply.size()) {
-                out += reply[i];
-                continue;
-            }
-            const char c = reply[++i];
-            if (c == 'u' && i + 4 < reply.size()) {
-                const unsigned code =
-                    static_cast<unsigned>(std::stoul(reply.substr(i + 1, 4), nullptr, 16));
-                i += 4;
-                if (code < 0x80) {
-                    out += static_cast<char>(code);
-                } else if (code < 0x800) {
-                    out += static_cast<char>(0xc0 | (code >> 6));
-                    out += static_cast<char>(0x80 | (code & 0x3f));
-                } else {
-                    out += static_cast<char>(0xe0 | (code >> 12));
-                    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-                    out += static_cast<char>(0x80 | (code & 0x3f));
-                }
-            } else {
-                out += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
-            }
+        if (at == std::string::npos) {
+            return "";
         }
-        return out;
+        const auto from = at + name.size() + 4;
+        return reply.substr(from, reply.find('"', from) - from);
     }
 
-    std::filesystem::path profile_;
+    std::filesystem::path profile_ =
+        std::filesystem::temp_directory_path() / ("bw-station-web-" + std::to_string(::getpid()));
     pid_t pid_ = -1;
     int to_ = -1;
     int from_ = -1;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -30,7 +31,7 @@ std::string fixtures(const std::string& state, const std::string& test, const ch
            kHostile + R"(","outcome":)" + outcome +
            R"(}]},{"fixture":"F2","device":"/dev/ttyUSB1",)"
            R"("state":"offline","model":null,"unit":null,"test":null,"testIndex":null,)"
-           R"("testCount":null,"elapsedSeconds":null,"verdict":null,"run":null,"tests":[]}],)"
+           R"("testCount":null,"elapsedSeconds":null,"verdict":"passed","run":6,"tests":[]}],)"
            R"("version":1})";
 }
 
@@ -62,7 +63,8 @@ class FakeApi : public bw_station::Api {
         return R"({"id":7,"fixture":"F1","unit":"70:b3:d5:00:00:01","model":"prism-1v1-eu",)"
                R"("road":"first boot","verdict":"failed","reason":"the Zigbee test failed",)"
                R"("start":"2026-12-08T09:30:00Z","end":"2026-12-08T09:31:00Z",)"
-               R"("record":{"verdict":"failed","measurements":{"rtcDriftSeconds":0.4}},)"
+               R"("record":{"verdict":"failed","tests":[{"name":"RTC","measurements":[{"name":)"
+               R"("rtcDriftSeconds","value":0.4,"limits":"at most 2","check":"passed"}]}]},)"
                R"("tests":[{"name":"Zigbee","outcome":"FAIL","start":"2026-12-08T09:30:10Z",)"
                R"("duration":20.5}]})";
     }
@@ -147,6 +149,10 @@ TEST(StationWeb, AnswersReadOnlyWithTheRightTypesAndHeaders) {
         {"GET", "/api/runs/7/record", 200, "application/json", "{}", "Content-Disposition",
          "attachment; filename=\"run-7.json\""},
         {"GET", "/api/stats?since=2026-12-08T00:00:00Z", 200, "application/json", "Zigbee", nullptr,
+         nullptr},
+        {"GET", "/api/runs?since=2026-13-45", 400, "application/json", "since is not", nullptr,
+         nullptr},
+        {"GET", "/api/stats?until=yesterday", 400, "application/json", "until is not", nullptr,
          nullptr},
         {"GET", "/api/runs/8", 404, "text/plain", "not found", nullptr, nullptr},
         {"GET", "/api/runs/99999999999999999999999", 404, "text/plain", "", nullptr, nullptr},
@@ -293,17 +299,18 @@ TEST(StationWeb, BrowserShowsTheLineLiveAndConsoleMarkupAsText) {
     const Case cases[] = {
         {"/",
          "document.body.dataset.updates == 2",
-         {"state-failed", ">failed<", ">F2<", "70:b3:d5:00:00:01", "outcome-fail",
-          "data-updates=\"2\""}},
+         {"state-failed", ">failed<", "state-passed\" data-fixture=\"F2\"", ">offline<",
+          "70:b3:d5:00:00:01", "outcome-fail", "data-updates=\"2\""}},
         {"/runs?unit=70:b3:d5:00:00:01",
          "document.querySelector('table')",
          {"href=\"/runs/7\"", "verdict-failed"}},
         {"/runs/7",
          "document.querySelector('pre.log')",
-         {"Run 7: failed", "rtcDriftSeconds", "20.5 s", "href=\"/api/runs/7/junit\""}},
+         {"Run 7: failed", "<td>rtcDriftSeconds</td><td>0.4</td>", "<dd>F1</dd>", "20.5 s",
+          "href=\"/api/runs/7/junit\""}},
         {"/stats",
          "document.querySelector('svg')",
-         {"80.0 %", "90.0 %", "<rect", "75 %", "step: "}},
+         {"80.0 %", "90.0 %", "<dt>Units</dt><dd>10</dd>", "<rect", "75 %", "step: "}},
     };
     bw_test::Browser browser;
     for (const Case& c : cases) {
@@ -321,6 +328,30 @@ TEST(StationWeb, BrowserShowsTheLineLiveAndConsoleMarkupAsText) {
         EXPECT_EQ(dom.find("pwned</title>"), std::string::npos) << c.path;
     }
     change.join();
+}
+
+TEST(StationWeb, LinePageFindsTheStationAgainAfterARestart) {
+    auto first = std::make_unique<Served>();
+    const int port = first->server.port();
+    bw_test::Browser browser;
+    const auto tab = browser.open(first->url() + "/");
+    ASSERT_FALSE(browser.when(tab, "document.body.dataset.updates == 1").empty());
+    browser.evaluate(tab, "window.notReloaded = true");
+    first.reset();
+    EXPECT_FALSE(
+        browser.when(tab, "document.getElementById('status').textContent.includes('reconnecting')")
+            .empty());
+    FakeApi api;
+    api.setFixtures(fixtures("passed", "Zigbee", "\"PASS\""));
+    bw_station::web::Server again(api);
+    std::string reason;
+    ASSERT_TRUE(again.start({"127.0.0.1", port}, reason)) << reason;
+    EXPECT_FALSE(browser
+                     .when(tab,
+                           "window.notReloaded && "
+                           "document.querySelector('.state-passed[data-fixture=\"F1\"]')")
+                     .empty());
+    browser.close(tab);
 }
 
 }  // namespace
