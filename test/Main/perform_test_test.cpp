@@ -11,6 +11,7 @@
 
 #include "Main/entry.hpp"
 #include "hub/Hub.hpp"
+#include "hub/Leds.hpp"
 #include "setup/Setup.hpp"
 
 namespace bw_selftest {
@@ -34,6 +35,13 @@ class LongNamed : public Test {
         std::cout << "no line feed";
         return true;
     }
+};
+
+// A test that ends in an exception instead of a verdict.
+class Throwing : public Test {
+  public:
+    Throwing() : Test("Throwing") {}
+    bool run() override { throw std::runtime_error("out of memory"); }
 };
 
 // Runs the suite in a hub and expects each of `pieces` in the report.
@@ -83,6 +91,37 @@ TEST_F(Runner, WhatEscapesTheRunIsReportedAndTheProgramStillWaits) {
             "bw-selftest: unexpected error: out of memory\n"
             "bw-selftest: unexpected error: unknown exception\n",
             run.err());
+        EXPECT_TRUE(run.terminate());
+    });
+}
+
+TEST_F(Runner, AnExceptionFromATestShowsTheFailedPatternWhileTheProgramWaits) {
+    bw_sim::runInHub(bw_sim::Scenario(), [](bw_sim::Hub& hub) {
+        bw_sim::ProgramRun& run = hub.start([] {
+            runCatchingAll([] {
+                LEDs leds = makeLEDs(Model::prism_1v1_eu);
+                leds.first.release();  // kept exported, as the entry keeps them
+                leds.second.release();
+                leds.third.release();
+                performTestWith(leds, Model::prism_1v1_eu, [](Model) {
+                    Suite suite;
+                    suite.push_back(std::make_unique<Throwing>());
+                    return suite;
+                });
+            });
+            awaitTermination();
+        });
+        ASSERT_TRUE(run.waitUntilPaused(kLimit)) << run.out() << run.err();
+        EXPECT_EQ("bw-selftest: unexpected error: out of memory\n", run.err());
+        std::string values;  // first, second, third LED of each pattern
+        for (const bw_sim::GpioWrite& write : hub.gpio().timeline()) {
+            values += write.error == 0 && write.file.find("/value") != std::string::npos
+                          ? write.data
+                          : "";
+        }
+        EXPECT_EQ("001100", values);
+        EXPECT_EQ("failed", bw_sim::ledMeaning(bw_sim::ledState(hub.gpio())));
+        EXPECT_FALSE(run.waitForExit(milliseconds(100))) << "exited on its own";
         EXPECT_TRUE(run.terminate());
     });
 }
