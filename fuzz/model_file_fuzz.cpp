@@ -19,15 +19,16 @@ const char* const kKnownIds[] = {"prism-1v1-eu",   "prism-1v0-eu",         "pris
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // A file only in memory, opened by its path as the model file is.
-    const int fd = ::memfd_create("model", 0);
+    // A file only in memory, opened by its path as the model file is. One for the whole run,
+    // rewritten for each input: making and closing one each time cost more than the read.
+    static const int fd = ::memfd_create("model", 0);
+    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
     BW_FUZZ_CHECK(fd >= 0);
-    BW_FUZZ_CHECK(::write(fd, data, size) == static_cast<ssize_t>(size));
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    BW_FUZZ_CHECK(::ftruncate(fd, 0) == 0);
+    BW_FUZZ_CHECK(::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
 
     std::string line = "untouched";
     const bool read = bw_selftest::readFirstLine(path.c_str(), line);
-    ::close(fd);
 
     const std::string content(reinterpret_cast<const char*>(data), size);
     if (size == 0) {

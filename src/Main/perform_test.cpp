@@ -67,13 +67,20 @@ void performTest(LEDs& leds, Model model) {
 }
 
 void performTestWith(LEDs& leds, Model model, Suite (*makeSuite)(Model)) {
-    if (!runAll(leds, model, makeSuite)) {
+    try {
+        if (!runAll(leds, model, makeSuite)) {
+            (void)showResult(leds, false);
+            return;
+        }
+        (void)showResult(leds, true);
+        // After a poweroff the system ends the program; until then it waits like any other run.
+        (void)powerOffForModel(model);
+    } catch (...) {
+        // The entry's guard reports the error and the program waits; the LEDs must not say
+        // "testing" all that time. The marker is left, as after any failure.
         (void)showResult(leds, false);
-        return;
+        throw;
     }
-    (void)showResult(leds, true);
-    // After a poweroff the system ends the program; until then it waits like any other run.
-    (void)powerOffForModel(model);
 }
 
 }  // namespace bw_selftest

@@ -18,7 +18,8 @@ using Suite = std::vector<std::unique_ptr<Test>>;
 
 // Hooks and service stop, the model's suite with LED progress and the report, then, only if
 // everything passed, provisioning and the normal-boot preparation. The LEDs end in the
-// passed or failed pattern; a passed crate hub is powered off.
+// passed or failed pattern, the failed one also when an exception ends the run (it goes on to
+// the caller); a passed crate hub is powered off.
 void performTest(LEDs& leds, Model model);
 
 // performTest with the suite made by `makeSuite`, so that tests can run suites of their own.

@@ -36,6 +36,13 @@ class LongNamed : public Test {
     }
 };
 
+// A test that ends in an exception instead of a verdict.
+class Throwing : public Test {
+  public:
+    Throwing() : Test("Throwing") {}
+    bool run() override { throw std::runtime_error("out of memory"); }
+};
+
 // Runs the suite in a hub and expects each of `pieces` in the report.
 void expectReport(Suite (*makeSuite)(Model), const std::vector<std::string>& pieces) {
     bw_sim::runInHub(bw_sim::Scenario(), [&](bw_sim::Hub& hub) {
@@ -83,6 +90,30 @@ TEST_F(Runner, WhatEscapesTheRunIsReportedAndTheProgramStillWaits) {
             "bw-selftest: unexpected error: out of memory\n"
             "bw-selftest: unexpected error: unknown exception\n",
             run.err());
+        EXPECT_TRUE(run.terminate());
+    });
+}
+
+TEST_F(Runner, AnExceptionFromATestShowsTheFailedPatternWhileTheProgramWaits) {
+    bw_sim::runInHub(bw_sim::Scenario(), [](bw_sim::Hub& hub) {
+        bw_sim::ProgramRun& run = hub.start([] {
+            runCatchingAll([] {
+                LEDs leds = makeLEDs(Model::prism_1v1_eu);
+                performTestWith(leds, Model::prism_1v1_eu, [](Model) {
+                    Suite suite;
+                    suite.push_back(std::make_unique<Throwing>());
+                    return suite;
+                });
+            });
+            awaitTermination();
+        });
+        ASSERT_TRUE(run.waitUntilPaused(kLimit)) << run.out() << run.err();
+        EXPECT_EQ("bw-selftest: unexpected error: out of memory\n", run.err());
+        std::string values;  // "testing", then "failed"
+        for (const bw_sim::GpioWrite& write : hub.gpio().timeline()) {
+            values += write.file.find("/value") != std::string::npos ? write.data : "";
+        }
+        EXPECT_EQ("001100", values);
         EXPECT_TRUE(run.terminate());
     });
 }
