@@ -46,7 +46,25 @@ void bindTime(Statement& s, int index, const std::string& text) {
     }
 }
 
-namespace {}  // namespace
+// The columns kRunColumns names, in its order.
+Reports::Row Reports::rowOf(const Statement& s) {
+    Reports::Row row;
+    row.id = s.integer(0);
+    row.fixtureId = s.integer(1);
+    row.fixture = s.text(2);
+    row.unit = optionalText(s, 3);
+    row.model = optionalText(s, 4);
+    row.road = s.text(5);
+    row.verdict = optionalText(s, 6);
+    row.reason = optionalText(s, 7);
+    row.start = s.real(8);
+    row.end = s.real(9);
+    row.logStart = s.integer(10);
+    if (!s.isNull(11)) {
+        row.logEnd = s.integer(11);
+    }
+    return row;
+}
 
 Reports::Reports(const std::string& path) : db_(path, Access::readOnly) {}
 
@@ -66,22 +84,7 @@ std::vector<Reports::Row> Reports::runs(const RunQuery& query) {
     s.bind(7, static_cast<std::int64_t>(query.limit));
     std::vector<Row> rows;
     while (s.step()) {
-        Row row;
-        row.id = s.integer(0);
-        row.fixtureId = s.integer(1);
-        row.fixture = s.text(2);
-        row.unit = optionalText(s, 3);
-        row.model = optionalText(s, 4);
-        row.road = s.text(5);
-        row.verdict = optionalText(s, 6);
-        row.reason = optionalText(s, 7);
-        row.start = s.real(8);
-        row.end = s.real(9);
-        row.logStart = s.integer(10);
-        if (!s.isNull(11)) {
-            row.logEnd = s.integer(11);
-        }
-        rows.push_back(std::move(row));
+        rows.push_back(rowOf(s));
     }
     return rows;
 }
@@ -95,21 +98,7 @@ std::optional<Reports::Row> Reports::run(std::int64_t id) {
     if (!s.step()) {
         return std::nullopt;
     }
-    Row row;
-    row.id = s.integer(0);
-    row.fixtureId = s.integer(1);
-    row.fixture = s.text(2);
-    row.unit = optionalText(s, 3);
-    row.model = optionalText(s, 4);
-    row.road = s.text(5);
-    row.verdict = optionalText(s, 6);
-    row.reason = optionalText(s, 7);
-    row.start = s.real(8);
-    row.end = s.real(9);
-    row.logStart = s.integer(10);
-    if (!s.isNull(11)) {
-        row.logEnd = s.integer(11);
-    }
+    Row row = rowOf(s);
     if (!s.isNull(12)) {
         row.decidedEnd = static_cast<std::uint64_t>(s.integer(12));
     }

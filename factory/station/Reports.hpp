@@ -55,6 +55,7 @@ class Reports {
 
   private:
     struct Row;
+    static Row rowOf(const Statement& s);
     std::vector<Row> runs(const RunQuery& query);
     std::optional<Row> run(std::int64_t id);
     RunState replay(const Row& row);
