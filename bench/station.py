@@ -348,13 +348,13 @@ def million(station, path, total):
     subprocess.run([station, "import", "--db", partial, "--fixture", "F1"] + logs, check=True,
                    stdout=subprocess.DEVNULL)
     db = sqlite3.connect(partial)
-    seeds = db.execute("SELECT COUNT(*) FROM run").fetchone()[0]
-    copies = (total + seeds - 1) // seeds - 1
+    originals = db.execute("SELECT COUNT(*) FROM run").fetchone()[0]
+    copies = (total + originals - 1) // originals - 1
     db.executemany("INSERT INTO fixture(name) VALUES (?)", [(f"F{i}",) for i in range(2, 65)])
-    # Copy n of a seed run is unit n of that seed's, but copy 10k+1 is copy 10k's unit again
-    # (a retest). The copies keep the seeds' order, so a copy's id is its seed's plus a base.
+    # Copy n of an imported run is unit n of that run's, but copy 10k+1 is copy 10k's unit again
+    # (a retest). The copies keep the imported order, so a copy's id is its original's plus a base.
     for n in range(1, copies + 1):
-        base = seeds * n
+        base = originals * n
         u = n - (n % 10 == 1)
         db.execute("""
             INSERT INTO run(id, fixture, log_start, log_end, start, end, model, unit, road,
@@ -365,9 +365,9 @@ def million(station, path, total):
                      printf('02:%02x:%02x:%02x:%02x:00', id % 256, ?3 % 256, (?3 / 256) % 256,
                             (?3 / 65536) % 256) END,
                    road, verdict, reason
-            FROM run WHERE id <= ?4""", (base, n, u, seeds))
+            FROM run WHERE id <= ?4""", (base, n, u, originals))
         db.execute("INSERT INTO failure(run, kind, name) SELECT ?1 + run, kind, name "
-                   "FROM failure WHERE run <= ?2", (base, seeds))
+                   "FROM failure WHERE run <= ?2", (base, originals))
     db.commit()
     db.close()
     os.rename(partial, path)
