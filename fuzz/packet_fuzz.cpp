@@ -20,10 +20,10 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, st
 // short one. One mutation in eight keeps its claim, so that long packets are still tried
 // about as often per second as when every run had one.
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
-                                               std::size_t maxSize, unsigned seed) {
+                                               std::size_t maxSize, unsigned chance) {
     size = LLVMFuzzerMutate(data, size, maxSize);
     const std::size_t claimed = size < 3 ? 0 : std::size_t{data[1]} << 8 | data[2];
-    if (seed % 8 != 0 && claimed > size) {
+    if (chance % 8 != 0 && claimed > size) {
         const std::size_t kept = claimed % (size + 1);
         data[1] = static_cast<std::uint8_t>(kept >> 8);
         data[2] = static_cast<std::uint8_t>(kept & 0xFFU);
