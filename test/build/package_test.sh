@@ -55,8 +55,14 @@ sort > "$scratch/expected" <<'LIST'
 -rwxr-xr-x ./usr/bin/bw-station
 -rw-r--r-- ./usr/lib/systemd/system/bw-station.service
 -rw-r--r-- ./etc/bw-station/fixtures.conf
+-rw-r--r-- ./usr/share/doc/bw-station/copyright
+-rw-r--r-- ./usr/share/doc/bw-station/changelog.gz
 LIST
 diff -u "$scratch/expected" "$scratch/files"
+if command -v lintian >/dev/null; then
+  lintian --no-tag-display-limit "$deb" 2>/dev/null | sed 's/ \[.*//' | sort -u > "$scratch/lintian"
+  printf 'W: bw-station: no-manual-page\n' | diff -u - "$scratch/lintian"
+fi
 dpkg-deb -I "$deb" > "$scratch/info"
 for field in "Package: bw-station" "Architecture: $arch" \
              "Depends: libc6 (>= 2.34), libgcc-s1 (>= 3.5), libstdc++6 (>= 11), libsqlite3-0 (>= 3.35), libcpp-httplib0.11 (>= 0.11.4)"; do
