@@ -26,6 +26,38 @@ constexpr std::array<std::uint8_t, 256> makeCrcTable() {
 
 constexpr std::array<std::uint8_t, 256> kCrcTable = makeCrcTable();
 
+// a * b modulo the polynomial. The CRC is linear, so a CRC carried over n zero bytes is
+// itself times x^(8n), and a stretch's CRC is the running CRC after it minus that.
+constexpr std::uint8_t crcMultiply(std::uint8_t a, std::uint8_t b) {
+    unsigned product = 0;
+    for (int bit = 7; bit >= 0; --bit) {
+        product = (product & 0x80U) != 0 ? (product << 1) ^ kCrcPolynomial : product << 1;
+        product &= 0xFFU;
+        if ((b >> bit & 1U) != 0) {
+            product ^= a;
+        }
+    }
+    return static_cast<std::uint8_t>(product);
+}
+
+// kZeroTables[k][c] is c carried over 2^k zero bytes: c times x^(8 * 2^k), where one zero
+// byte is x^8 and each next power squares the one before.
+using ZeroTables = std::array<std::array<std::uint8_t, 256>, 32>;
+
+constexpr ZeroTables makeZeroTables() {
+    ZeroTables tables{};
+    std::uint8_t power = kCrcTable[1];
+    for (auto& table : tables) {
+        for (unsigned c = 0; c < table.size(); ++c) {
+            table[c] = crcMultiply(static_cast<std::uint8_t>(c), power);
+        }
+        power = crcMultiply(power, power);
+    }
+    return tables;
+}
+
+constexpr ZeroTables kZeroTables = makeZeroTables();
+
 constexpr std::uint8_t kSubTelegramNumber = 3;
 constexpr std::uint8_t kSecurityLevel = 0;
 constexpr std::uint8_t kTelegramStatus = 0;
@@ -127,6 +159,24 @@ std::uint8_t Packet::crc8(const std::uint8_t* bytes, std::size_t count) {
         crc = kCrcTable[crc ^ bytes[i]];
     }
     return crc;
+}
+
+void Packet::crc8Running(const std::uint8_t* bytes, std::size_t count, std::uint8_t* running) {
+    std::uint8_t crc = running[0];
+    for (std::size_t i = 0; i < count; ++i) {
+        crc = kCrcTable[crc ^ bytes[i]];
+        running[i + 1] = crc;
+    }
+}
+
+std::uint8_t Packet::crc8Of(std::uint8_t before, std::uint8_t after, std::uint32_t count) {
+    std::uint8_t carried = before;
+    for (std::size_t k = 0; count != 0; ++k, count >>= 1U) {
+        if ((count & 1U) != 0) {
+            carried = kZeroTables[k][carried];
+        }
+    }
+    return static_cast<std::uint8_t>(after ^ carried);
 }
 
 bool Packet::checkHeaderCRC(const std::uint8_t* frame) {

@@ -61,6 +61,12 @@ class Packet {
     void setRadioOptionalData(Address destination);
 
     static std::uint8_t crc8(const std::uint8_t* bytes, std::size_t count);
+    // Running CRCs: running[i + 1] is the CRC after bytes[i], going on from running[0].
+    // With them the CRC of any stretch follows without reading its bytes again (crc8Of).
+    static void crc8Running(const std::uint8_t* bytes, std::size_t count, std::uint8_t* running);
+    // The CRC of the `count` bytes between two running CRCs: the first taken before them,
+    // the second after. Its cost grows with the bits of `count`, not with `count`.
+    static std::uint8_t crc8Of(std::uint8_t before, std::uint8_t after, std::uint32_t count);
     static bool checkHeaderCRC(const std::uint8_t* frame);
     // `length` is the whole frame's.
     static bool checkDataCRC(const std::uint8_t* frame, std::uint32_t length);

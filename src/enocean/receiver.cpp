@@ -10,11 +10,14 @@
 
 namespace bw_selftest {
 
-FrameReceiver::FrameReceiver() : buffer_(std::make_unique<std::uint8_t[]>(kBufferSize)) {}
+FrameReceiver::FrameReceiver()
+    : buffer_(std::make_unique<std::uint8_t[]>(kBufferSize)),
+      running_(std::make_unique<std::uint8_t[]>(kBufferSize + 1)) {}
 
 std::uint32_t FrameReceiver::fill(const Reader& read) {
     const std::uint32_t room = kBufferSize - bufferFill_;
     const std::uint32_t count = std::min(read(buffer_.get() + bufferFill_, room), room);
+    Packet::crc8Running(buffer_.get() + bufferFill_, count, running_.get() + bufferFill_);
     bufferFill_ += count;
     if (count > 0) {
         sinceLastByte_.restart();
@@ -72,8 +75,9 @@ void FrameReceiver::searchSync() {
         state_ = State::CheckHeader;
         return;
     }
-    std::uint8_t* const sync = std::find(begin, end, Packet::kSyncByte);
-    if (sync == end) {
+    auto* const sync = static_cast<std::uint8_t*>(
+        std::memchr(begin, Packet::kSyncByte, static_cast<std::size_t>(end - begin)));
+    if (sync == nullptr) {
         readPos_ = 0;
         bufferFill_ = 0;
         return;
@@ -112,10 +116,11 @@ FrameReceiver::Await FrameReceiver::awaitFrame(const ReadMore& readMore) {
 }
 
 void FrameReceiver::checkData(const Deliver& deliver) {
-    const std::uint32_t length = frameEnd_ - readPos_;
-    const std::uint8_t* const frame = buffer_.get() + readPos_;
-    if (Packet::checkDataCRC(frame, length)) {
-        deliver(frame, length);
+    // The CRC covers the bytes between the header and CRC8D; a header always announces them.
+    const std::uint32_t covered = readPos_ + Packet::kHeaderSize;
+    const std::uint32_t crcAt = frameEnd_ - 1;
+    if (Packet::crc8Of(running_[covered], running_[crcAt], crcAt - covered) == buffer_[crcAt]) {
+        deliver(buffer_.get() + readPos_, frameEnd_ - readPos_);
         readPos_ = frameEnd_;
     } else {
         ++readPos_;
@@ -135,6 +140,7 @@ void FrameReceiver::compact() {
 
 void FrameReceiver::moveUnreadToFront() {
     std::memmove(buffer_.get(), buffer_.get() + readPos_, unread());
+    std::memmove(running_.get(), running_.get() + readPos_, unread() + 1);
     bufferFill_ -= readPos_;
     readPos_ = 0;
 }

@@ -62,6 +62,10 @@ class FrameReceiver {
     std::uint32_t frameEnd_ = 0;
     MilliClock sinceLastByte_;
     std::unique_ptr<std::uint8_t[]> buffer_;
+    // running_[i + 1] is the CRC of the bytes read so far carried over buffer_[i]. A
+    // rejected candidate drops only its sync byte, so on a hostile line candidates overlap
+    // and each would otherwise be read again in full: 64 KiB for every sync byte.
+    std::unique_ptr<std::uint8_t[]> running_;
 };
 
 }  // namespace bw_selftest

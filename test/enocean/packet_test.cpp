@@ -107,6 +107,34 @@ TEST(Packet, CrcTableAgreesWithTheBitwiseCrc) {
     }
 }
 
+// Any stretch's CRC from two running CRCs, whatever the running CRC started from.
+TEST(Packet, StretchCrcFromRunningCrcsEqualsTheDirectOne) {
+    std::mt19937 random(11);
+    Bytes bytes(0x40001);
+    for (std::uint8_t& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    Bytes running(bytes.size() + 1);
+    running[0] = 0x5A;
+    Packet::crc8Running(bytes.data(), bytes.size(), running.data());
+    const std::pair<std::size_t, std::size_t> stretches[] = {
+        {0, 0}, {0, 1}, {3, 4}, {0, bytes.size()}, {6, 6 + 0xFFFF + 0xFF}, {1, 0x40000}};
+    for (const auto& [begin, end] : stretches) {
+        EXPECT_EQ(
+            Packet::crc8(bytes.data() + begin, end - begin),
+            Packet::crc8Of(running[begin], running[end], static_cast<std::uint32_t>(end - begin)))
+            << begin << ".." << end;
+    }
+    for (int round = 0; round < 500; ++round) {
+        const std::size_t begin = random() % bytes.size();
+        const std::size_t end = begin + random() % (bytes.size() - begin + 1);
+        ASSERT_EQ(
+            Packet::crc8(bytes.data() + begin, end - begin),
+            Packet::crc8Of(running[begin], running[end], static_cast<std::uint32_t>(end - begin)))
+            << begin << ".." << end;
+    }
+}
+
 TEST(Packet, FrameChecksFailOnAnyChangedByte) {
     ASSERT_TRUE(Packet::checkHeaderCRC(kTelegram.data()));
     ASSERT_TRUE(Packet::checkDataCRC(kTelegram.data(), 24));
