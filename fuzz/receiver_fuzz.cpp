@@ -56,8 +56,16 @@ class Link {
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    void send(const std::uint8_t* bytes, std::size_t count) {
-        pending_.insert(pending_.end(), bytes, bytes + count);
+    // `count` bytes, `times` over.
+    void send(const std::uint8_t* bytes, std::size_t count, unsigned times = 1) {
+        if (count == 0) {
+            return;
+        }
+        std::size_t at = pending_.size();
+        pending_.resize(at + count * times);
+        for (unsigned i = 0; i < times; ++i, at += count) {
+            std::memcpy(pending_.data() + at, bytes, count);
+        }
     }
     void wait(std::uint64_t ms) { fakeNowMs += ms; }
 
@@ -112,13 +120,17 @@ class Link {
         BW_FUZZ_CHECK(Packet::checkHeaderCRC(frame));
         BW_FUZZ_CHECK(Packet::frameLengthFromHeader(frame) == length);
         BW_FUZZ_CHECK(Packet::checkDataCRC(frame, length));
-        // The whole frame must be readable: the copy goes past no end unnoticed.
+        // The whole frame must be readable: the comparison and the copy go past no end
+        // unnoticed. A repeated frame's description was checked when it came first.
+        ++frames_;
+        if (lastFrame_.size() == length && std::equal(frame, frame + length, lastFrame_.begin())) {
+            return;
+        }
         lastFrame_.assign(frame, frame + length);
         bw_fuzz::LineCheck description;
         description << Packet(lastFrame_.data(), length);
         BW_FUZZ_CHECK(description.front() == '[' && description.back() == ']' &&
                       !description.hasLineFeed());
-        ++frames_;
     }
 
     // As much as one read of the serial port brings.
@@ -144,15 +156,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider input(data, size);
     while (input.remaining_bytes() > 0) {
         // A piece, possibly repeated so that the buffer's limits are reached too.
-        const auto length = input.ConsumeIntegralInRange<std::size_t>(0, 600);
+        std::uint8_t piece[600];
+        const auto length = input.ConsumeIntegralInRange<std::size_t>(0, sizeof piece);
         const auto repeats = input.ConsumeIntegralInRange<unsigned>(1, 8) == 8
                                  ? input.ConsumeIntegralInRange<unsigned>(1, 600)
                                  : 1U;
         const auto gapMs = input.ConsumeIntegralInRange<std::uint64_t>(0, 150);
-        const std::vector<std::uint8_t> piece = input.ConsumeBytes<std::uint8_t>(length);
-        for (unsigned i = 0; i < repeats; ++i) {
-            link.send(piece.data(), piece.size());
-        }
+        link.send(piece, input.ConsumeData(piece, length), repeats);
         link.wait(gapMs);
         link.run();
     }
