@@ -17,7 +17,6 @@ FrameReceiver::FrameReceiver()
 std::uint32_t FrameReceiver::fill(const Reader& read) {
     const std::uint32_t room = kBufferSize - bufferFill_;
     const std::uint32_t count = std::min(read(buffer_.get() + bufferFill_, room), room);
-    Packet::crc8Running(buffer_.get() + bufferFill_, count, running_.get() + bufferFill_);
     bufferFill_ += count;
     if (count > 0) {
         sinceLastByte_.restart();
@@ -60,8 +59,7 @@ void FrameReceiver::run(const ReadMore& readMore, const Deliver& deliver) {
                 break;
             default:
                 std::cerr << "somehow entered invalid state.\n" << std::flush;
-                readPos_ = 0;
-                bufferFill_ = 0;
+                empty();
                 state_ = State::SearchSync;
                 return;
         }
@@ -78,8 +76,7 @@ void FrameReceiver::searchSync() {
     auto* const sync = static_cast<std::uint8_t*>(
         std::memchr(begin, Packet::kSyncByte, static_cast<std::size_t>(end - begin)));
     if (sync == nullptr) {
-        readPos_ = 0;
-        bufferFill_ = 0;
+        empty();
         return;
     }
     readPos_ = static_cast<std::uint32_t>(sync - buffer_.get());
@@ -119,6 +116,7 @@ void FrameReceiver::checkData(const Deliver& deliver) {
     // The CRC covers the bytes between the header and CRC8D; a header always announces them.
     const std::uint32_t covered = readPos_ + Packet::kHeaderSize;
     const std::uint32_t crcAt = frameEnd_ - 1;
+    runCrc(covered, crcAt);
     if (Packet::crc8Of(running_[covered], running_[crcAt], crcAt - covered) == buffer_[crcAt]) {
         deliver(buffer_.get() + readPos_, frameEnd_ - readPos_);
         readPos_ = frameEnd_;
@@ -130,19 +128,47 @@ void FrameReceiver::checkData(const Deliver& deliver) {
 
 void FrameReceiver::compact() {
     if (readPos_ == bufferFill_) {
-        readPos_ = 0;
-        bufferFill_ = 0;
+        empty();
     } else if (readPos_ > kCompactThreshold) {
         moveUnreadToFront();
     }
     state_ = State::SearchSync;
 }
 
+void FrameReceiver::empty() {
+    readPos_ = 0;
+    bufferFill_ = 0;
+    // The bytes the running CRCs were made from are gone.
+    runningFrom_ = 0;
+    runningTo_ = 0;
+}
+
 void FrameReceiver::moveUnreadToFront() {
     std::memmove(buffer_.get(), buffer_.get() + readPos_, unread());
-    std::memmove(running_.get(), running_.get() + readPos_, unread() + 1);
+    if (runningTo_ > readPos_) {
+        runningFrom_ = std::max(runningFrom_, readPos_);
+        std::memmove(running_.get(), running_.get() + runningFrom_, runningTo_ - runningFrom_ + 1);
+        runningFrom_ -= readPos_;
+        runningTo_ -= readPos_;
+    } else {
+        runningFrom_ = 0;
+        runningTo_ = 0;
+    }
     bufferFill_ -= readPos_;
     readPos_ = 0;
+}
+
+void FrameReceiver::runCrc(std::uint32_t from, std::uint32_t to) {
+    // Candidates only move forward between moves, so the covered stretch only grows there.
+    if (from < runningFrom_ || from > runningTo_) {
+        runningFrom_ = from;
+        runningTo_ = from;
+    }
+    if (to > runningTo_) {
+        Packet::crc8Running(buffer_.get() + runningTo_, to - runningTo_,
+                            running_.get() + runningTo_);
+        runningTo_ = to;
+    }
 }
 
 }  // namespace bw_selftest

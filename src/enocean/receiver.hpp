@@ -53,7 +53,11 @@ class FrameReceiver {
     Await awaitFrame(const ReadMore& readMore);
     void checkData(const Deliver& deliver);
     void compact();
+    // Drops every buffered byte.
+    void empty();
     void moveUnreadToFront();
+    // Makes the running CRCs cover [from, to].
+    void runCrc(std::uint32_t from, std::uint32_t to);
     std::uint32_t unread() const { return bufferFill_ - readPos_; }
 
     State state_ = State::SearchSync;
@@ -62,10 +66,13 @@ class FrameReceiver {
     std::uint32_t frameEnd_ = 0;
     MilliClock sinceLastByte_;
     std::unique_ptr<std::uint8_t[]> buffer_;
-    // running_[i + 1] is the CRC of the bytes read so far carried over buffer_[i]. A
-    // rejected candidate drops only its sync byte, so on a hostile line candidates overlap
-    // and each would otherwise be read again in full: 64 KiB for every sync byte.
+    // Running CRCs over [runningFrom_, runningTo_]: running_[i + 1] is running_[i] carried
+    // over buffer_[i]. A rejected candidate drops only its sync byte, so on a hostile line
+    // candidates overlap and each would otherwise be read again in full, up to 64 KiB for
+    // every sync byte. They are made only as far as a candidate needs, so noise costs none.
     std::unique_ptr<std::uint8_t[]> running_;
+    std::uint32_t runningFrom_ = 0;
+    std::uint32_t runningTo_ = 0;
 };
 
 }  // namespace bw_selftest
