@@ -90,19 +90,26 @@ std::string outcomeOf(const RunState& run) {
 
 void Splitter::feed(std::string_view bytes, double time) {
     for (std::size_t from = 0; from < bytes.size();) {
-        if (line_.empty()) {
-            lineStart_ = offset_;
-        }
         const std::size_t lineEnd = bytes.find('\n', from);
         const std::size_t end = lineEnd == std::string_view::npos ? bytes.size() : lineEnd + 1;
         const std::size_t take = std::min(end - from, kMaxLine - line_.size());
-        line_.append(bytes.substr(from, take));
+        const std::string_view piece = bytes.substr(from, take);
+        const std::uint64_t start = line_.empty() ? offset_ : lineStart_;
         offset_ += take;
         from += take;
-        if (line_.back() == '\n' || line_.size() == kMaxLine) {
-            std::string whole;
-            whole.swap(line_);
-            line(whole, lineStart_, time);
+        const bool whole = piece.back() == '\n' || line_.size() + take == kMaxLine;
+        if (line_.empty() && whole) {
+            // A line that arrived in one read needs no copy.
+            line(piece, start, time);
+        } else if (line_.empty()) {
+            lineStart_ = start;
+            line_.assign(piece);
+        } else {
+            line_.append(piece);
+            if (whole) {
+                line(line_, start, time);
+                line_.clear();  // its room serves the next line
+            }
         }
     }
     if (inRun_) {
@@ -118,22 +125,25 @@ void Splitter::feed(std::string_view bytes, double time) {
 }
 
 void Splitter::line(std::string_view raw, std::uint64_t start, double time) {
-    if (carry_.empty()) {
-        carryStart_ = start;
-    }
     const std::size_t stamp = kernelStamp(raw);
     if (stamp != std::string_view::npos) {
+        if (carry_.empty()) {
+            carryStart_ = start;
+        }
         // The program's part goes on after the kernel's line.
         carry_.append(raw.substr(0, std::min(stamp, kMaxLine - carry_.size())));
         return;
     }
-    std::string text;
-    text.swap(carry_);
-    text.append(raw);
-    programLine(text, carryStart_, time);
+    if (carry_.empty()) {
+        programLine(raw, start, time);
+        return;
+    }
+    carry_.append(raw);
+    programLine(carry_, carryStart_, time);
+    carry_.clear();
 }
 
-void Splitter::programLine(const std::string& text, std::uint64_t start, double time) {
+void Splitter::programLine(std::string_view text, std::uint64_t start, double time) {
     if (text.compare(0, kModelPrefix.size(), kModelPrefix) == 0) {
         if (inRun_) {
             endRun(start, StreamEnd::logEnd, "");

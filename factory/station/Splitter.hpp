@@ -69,7 +69,7 @@ class Splitter {
 
   private:
     void line(std::string_view raw, std::uint64_t start, double time);
-    void programLine(const std::string& text, std::uint64_t start, double time);
+    void programLine(std::string_view text, std::uint64_t start, double time);
     void startRun(std::uint64_t start, double time, bool ttyLineEnds);
     void endRun(std::uint64_t end, StreamEnd how, const std::string& why);
     void read(double time);
