@@ -24,17 +24,20 @@ struct Run {
 
 // The reader is a pure function of a run's text, so a text the other slicing already had
 // read gets the same record without a second reading, which would double the target's time;
-// a slicing that hands the reader a different text still gets it read.
+// a slicing that hands the reader a different text still gets it read. Each reading serves
+// one other.
 using Readings = std::unordered_map<std::string, bw_record::RunRecord>;
 
 std::vector<Run> split(std::string_view bytes, std::size_t slice, Readings& readings) {
-    bw_station::Splitter splitter(0, [&readings](std::string text) {
+    bw_station::Splitter splitter(0, [&readings](const std::string& text) {
         const auto known = readings.find(text);
         if (known != readings.end()) {
-            return known->second;
+            bw_record::RunRecord record = std::move(known->second);
+            readings.erase(known);
+            return record;
         }
         bw_record::RunRecord record = bw_record::readLog(text);
-        readings.emplace(std::move(text), record);
+        readings.emplace(text, record);
         return record;
     });
     for (std::size_t at = 0; at < bytes.size(); at += slice) {

@@ -53,7 +53,7 @@ enum class StreamEnd {
 class Splitter {
   public:
     // Reads a run's text into its record: a pure function of the text.
-    using Reader = std::function<bw_record::RunRecord(std::string)>;
+    using Reader = std::function<bw_record::RunRecord(const std::string&)>;
 
     // `offset` continues the stream after the bytes an earlier session stored. A caller that
     // splits the same text more than once may hand in a reader that remembers its answers.
