@@ -3,8 +3,8 @@
 #include "station/Splitter.hpp"
 
 #include <algorithm>
+#include <utility>
 
-#include "record/LogReader.hpp"
 #include "record/Suites.hpp"
 
 namespace bw_station {
@@ -14,6 +14,10 @@ namespace {
 constexpr std::size_t kMaxLine = std::size_t{64} * 1024;
 constexpr std::size_t kMaxRunText = std::size_t{1024} * 1024;
 constexpr std::size_t kMaxRunLines = 32768;
+// Room for a whole run of the usual size from its start, so that its text is not copied again
+// at each doubling.
+constexpr std::size_t kUsualRunText = 4096;
+constexpr std::size_t kUsualRunLines = 128;
 // Reading again at each line of a fast console would cost the square of a run's length.
 constexpr double kRereadSeconds = 0.25;
 // A pass ends with the output of the last command, which a failure line may still follow.
@@ -90,19 +94,26 @@ std::string outcomeOf(const RunState& run) {
 
 void Splitter::feed(std::string_view bytes, double time) {
     for (std::size_t from = 0; from < bytes.size();) {
-        if (line_.empty()) {
-            lineStart_ = offset_;
-        }
         const std::size_t lineEnd = bytes.find('\n', from);
         const std::size_t end = lineEnd == std::string_view::npos ? bytes.size() : lineEnd + 1;
         const std::size_t take = std::min(end - from, kMaxLine - line_.size());
-        line_.append(bytes.substr(from, take));
+        const std::string_view piece = bytes.substr(from, take);
+        const std::uint64_t start = line_.empty() ? offset_ : lineStart_;
         offset_ += take;
         from += take;
-        if (line_.back() == '\n' || line_.size() == kMaxLine) {
-            std::string whole;
-            whole.swap(line_);
-            line(whole, lineStart_, time);
+        const bool whole = piece.back() == '\n' || line_.size() + take == kMaxLine;
+        if (line_.empty() && whole) {
+            // A line that arrived in one read needs no copy.
+            line(piece, start, time);
+        } else if (line_.empty()) {
+            lineStart_ = start;
+            line_.assign(piece);
+        } else {
+            line_.append(piece);
+            if (whole) {
+                line(line_, start, time);
+                line_.clear();  // its room serves the next line
+            }
         }
     }
     if (inRun_) {
@@ -113,27 +124,30 @@ void Splitter::feed(std::string_view bytes, double time) {
         }
     }
     if (unread_ && time - lastRead_ >= kRereadSeconds) {
-        read(time);
+        read(time, true);
     }
 }
 
 void Splitter::line(std::string_view raw, std::uint64_t start, double time) {
-    if (carry_.empty()) {
-        carryStart_ = start;
-    }
     const std::size_t stamp = kernelStamp(raw);
     if (stamp != std::string_view::npos) {
+        if (carry_.empty()) {
+            carryStart_ = start;
+        }
         // The program's part goes on after the kernel's line.
         carry_.append(raw.substr(0, std::min(stamp, kMaxLine - carry_.size())));
         return;
     }
-    std::string text;
-    text.swap(carry_);
-    text.append(raw);
-    programLine(text, carryStart_, time);
+    if (carry_.empty()) {
+        programLine(raw, start, time);
+        return;
+    }
+    carry_.append(raw);
+    programLine(carry_, carryStart_, time);
+    carry_.clear();
 }
 
-void Splitter::programLine(const std::string& text, std::uint64_t start, double time) {
+void Splitter::programLine(std::string_view text, std::uint64_t start, double time) {
     if (text.compare(0, kModelPrefix.size(), kModelPrefix) == 0) {
         if (inRun_) {
             endRun(start, StreamEnd::logEnd, "");
@@ -148,7 +162,7 @@ void Splitter::programLine(const std::string& text, std::uint64_t start, double 
         piece.remove_suffix(2);
     }
     if (text_.size() + piece.size() + 1 > kMaxRunText || lines_.size() == kMaxRunLines) {
-        read(time);
+        read(time, true);
         if (!run_.decided) {
             run_.record.verdict = bw_record::Verdict::incomplete;
             run_.record.reason = "the run printed more than the station reads of one run";
@@ -174,9 +188,14 @@ void Splitter::startRun(std::uint64_t start, double time, bool ttyLineEnds) {
     inRun_ = true;
     ttyLineEnds_ = ttyLineEnds;
     text_.clear();
+    text_.reserve(kUsualRunText);
     lines_.clear();
+    lines_.reserve(kUsualRunLines);
     lastRead_ = time;
     passedSince_ = -1;
+    if (events_.empty()) {
+        events_.reserve(3);  // started, decided and ended, usually taken before the next run
+    }
     events_.push_back({EventKind::started, run_});
 }
 
@@ -185,11 +204,11 @@ void Splitter::tick(double time) {
         return;
     }
     if (unread_ && time - lastRead_ >= kRereadSeconds) {
-        read(time);
+        read(time, true);
     }
     if (!run_.decided && passedSince_ >= 0 && time - passedSince_ >= kSettleSeconds) {
         if (unread_) {  // a failure line may be among them
-            read(time);
+            read(time, true);
         }
         if (!run_.decided && passedSince_ >= 0) {
             decide(offset_);
@@ -235,18 +254,21 @@ void Splitter::timeTests() {
     }
 }
 
-void Splitter::read(double time) {
+void Splitter::read(double time, bool probe) {
     unread_ = false;
     lastRead_ = time;
-    run_.record = bw_record::readLog(text_);
+    run_.record = reader_(text_);
     timeTests();
     const bw_record::RunRecord& record = run_.record;
     if (record.verdict == bw_record::Verdict::incomplete || restsOnTheEnd(record)) {
         passedSince_ = -1;
         return;
     }
-    const bw_record::RunRecord probe = bw_record::readLog(text_ + kFailureProbe);
-    if (probe.verdict == record.verdict && probe.reason == record.reason) {
+    if (!probe) {
+        return;
+    }
+    const bw_record::RunRecord failed = reader_(text_ + kFailureProbe);
+    if (failed.verdict == record.verdict && failed.reason == record.reason) {
         decide(offset_);
     } else if (passedSince_ < 0) {
         passedSince_ = time;
@@ -265,7 +287,9 @@ void Splitter::decide(std::uint64_t at) {
 
 void Splitter::endRun(std::uint64_t end, StreamEnd how, const std::string& why) {
     if (!run_.decided) {
-        read(run_.endTime);
+        // At a log's end an undecided run is decided at the end whatever the probe says, so
+        // it is not read; a run the next model line cut is decided where the probe says.
+        read(run_.endTime, how == StreamEnd::lost || end != offset_);
     }
     if (!run_.decided) {
         if (how == StreamEnd::lost) {
@@ -279,7 +303,7 @@ void Splitter::endRun(std::uint64_t end, StreamEnd how, const std::string& why) 
     run_.end = end;
     run_.ended = true;
     inRun_ = false;
-    events_.push_back({EventKind::ended, run_});
+    events_.push_back({EventKind::ended, std::move(run_)});  // the next run starts afresh
 }
 
 }  // namespace bw_station

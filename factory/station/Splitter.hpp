@@ -4,10 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "record/LogReader.hpp"
 #include "record/Record.hpp"
 
 namespace bw_station {
@@ -49,8 +52,13 @@ enum class StreamEnd {
 
 class Splitter {
   public:
-    // `offset` continues the stream after the bytes an earlier session stored.
-    explicit Splitter(std::uint64_t offset = 0) : offset_(offset) {}
+    // Reads a run's text into its record: a pure function of the text.
+    using Reader = std::function<bw_record::RunRecord(const std::string&)>;
+
+    // `offset` continues the stream after the bytes an earlier session stored. A caller that
+    // splits the same text more than once may hand in a reader that remembers its answers.
+    explicit Splitter(std::uint64_t offset = 0, Reader reader = bw_record::readLog)
+        : offset_(offset), reader_(std::move(reader)) {}
 
     void feed(std::string_view bytes, double time);
     // Reads lines not read yet (reading is spread out on a fast console) and settles a pass
@@ -69,15 +77,18 @@ class Splitter {
 
   private:
     void line(std::string_view raw, std::uint64_t start, double time);
-    void programLine(const std::string& text, std::uint64_t start, double time);
+    void programLine(std::string_view text, std::uint64_t start, double time);
     void startRun(std::uint64_t start, double time, bool ttyLineEnds);
     void endRun(std::uint64_t end, StreamEnd how, const std::string& why);
-    void read(double time);
+    // `probe`: whether to ask if a failure line could still overturn a pass (a second
+    // reading); without it an undecided pass stays undecided.
+    void read(double time, bool probe);
     void decide(std::uint64_t at);
     void timeTests();
     double timeAt(std::size_t at) const;
 
     std::uint64_t offset_;
+    Reader reader_;
     // A partial line; at 64 KiB it is taken as a line, so one line never holds more.
     std::string line_;
     std::uint64_t lineStart_ = 0;

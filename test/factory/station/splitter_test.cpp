@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -183,6 +184,77 @@ TEST(Splitter, DecidesOnceTheOutcomeIsKnownAndTimesEachTest) {
     EXPECT_DOUBLE_EQ(tests[0].start, 10);
     EXPECT_DOUBLE_EQ(tests[0].duration, 0);
     EXPECT_DOUBLE_EQ(tests[1].start, 25);
+}
+
+// Every field of an event, so that two splittings can be compared whole.
+std::string described(const RunEvent& event) {
+    const bw_station::RunState& run = event.run;
+    std::ostringstream out;
+    // Until a run ends its end is where the last read stopped.
+    out << static_cast<int>(event.kind) << ' ' << run.serial << ' ' << run.start << '-'
+        << (run.ended ? run.end : 0) << ' ' << run.startTime << '-' << run.endTime << ' '
+        << run.decided << '@' << run.decidedEnd << ' ' << run.ended << ' ' << run.verdict << ' '
+        << run.reason << '|' << run.record.unit << '|' << run.record.reason << '|'
+        << run.record.tests.size();
+    for (const bw_station::TestTiming& test : run.tests) {
+        out << '|' << test.name << ' ' << test.outcome << ' ' << test.start << ' ' << test.duration;
+    }
+    return out.str();
+}
+
+// Every event, and how often the reader was asked, of `stream` fed in reads of `slice`
+// bytes, all at once (as an imported log arrives).
+std::pair<std::vector<std::string>, int> split(const std::string& stream, std::size_t slice,
+                                               StreamEnd end) {
+    int readings = 0;
+    bw_station::Splitter splitter(0, [&readings](const std::string& text) {
+        ++readings;
+        return bw_record::readLog(text);
+    });
+    std::vector<std::string> events;
+    for (std::size_t at = 0; at < stream.size(); at += slice) {
+        splitter.feed(std::string_view(stream).substr(at, slice), 1);
+    }
+    splitter.finish(end, "gone");
+    for (const RunEvent& event : splitter.takeEvents()) {
+        events.push_back(described(event));
+    }
+    return {events, readings};
+}
+
+// However a stream is cut into reads, every event is the same: lines that span reads, kernel
+// lines inside them, lines at the length limit and runs that follow one another. A run the
+// log's end decides is read once, not once more with a failure line after it.
+TEST(Splitter, TheSlicingOfTheReadsChangesNoEvent) {
+    const std::string fails = transcript("second-test-fails");
+    const struct {
+        const char* name;
+        std::string stream;
+        StreamEnd end;
+        int readings;  // in one read of the whole stream
+    } cases[] = {
+        {"a pass after the boot loader", kBootLoader + crlf(kPass), StreamEnd::logEnd, 1},
+        {"a failure, the next boot's pass", fails + withKernelLine(kPass, "corenode.mo"),
+         StreamEnd::logEnd, 3},
+        {"kernel lines across a tty's lines",
+         withKernelLine(withKernelLine(crlf(kPass), "== Z-Wa"), "\r\nPA", 3.5), StreamEnd::logEnd,
+         1},
+        {"lines longer than a line may be",
+         std::string(200000, 'x') + "\n" + kPass + std::string(70000, 'z') + "\n" + kPass,
+         StreamEnd::logEnd, 3},
+        {"a console lost after the last command", kPass, StreamEnd::lost, 2},
+        {"a console lost during a command", kPass.substr(0, kPass.find("All tests")),
+         StreamEnd::lost, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto [whole, readings] = split(c.stream, c.stream.size(), c.end);
+        EXPECT_EQ(readings, c.readings);
+        for (const std::size_t slice : {std::size_t{1}, std::size_t{7}, std::size_t{4093}}) {
+            SCOPED_TRACE(slice);
+            EXPECT_EQ(split(c.stream, slice, c.end).first, whole);
+        }
+    }
 }
 
 TEST(Splitter, KernelLinesLeaveTheProgramsText) {
