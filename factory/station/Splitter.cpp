@@ -124,7 +124,7 @@ void Splitter::feed(std::string_view bytes, double time) {
         }
     }
     if (unread_ && time - lastRead_ >= kRereadSeconds) {
-        read(time, true);
+        read(time, true, offset_);
     }
 }
 
@@ -162,7 +162,7 @@ void Splitter::programLine(std::string_view text, std::uint64_t start, double ti
         piece.remove_suffix(2);
     }
     if (text_.size() + piece.size() + 1 > kMaxRunText || lines_.size() == kMaxRunLines) {
-        read(time, true);
+        read(time, true, offset_);
         if (!run_.decided) {
             run_.record.verdict = bw_record::Verdict::incomplete;
             run_.record.reason = "the run printed more than the station reads of one run";
@@ -204,11 +204,11 @@ void Splitter::tick(double time) {
         return;
     }
     if (unread_ && time - lastRead_ >= kRereadSeconds) {
-        read(time, true);
+        read(time, true, offset_);
     }
     if (!run_.decided && passedSince_ >= 0 && time - passedSince_ >= kSettleSeconds) {
         if (unread_) {  // a failure line may be among them
-            read(time, true);
+            read(time, true, offset_);
         }
         if (!run_.decided && passedSince_ >= 0) {
             decide(offset_);
@@ -254,7 +254,7 @@ void Splitter::timeTests() {
     }
 }
 
-void Splitter::read(double time, bool probe) {
+void Splitter::read(double time, bool probe, std::uint64_t at) {
     unread_ = false;
     lastRead_ = time;
     run_.record = reader_(text_);
@@ -269,7 +269,7 @@ void Splitter::read(double time, bool probe) {
     }
     const bw_record::RunRecord failed = reader_(text_ + kFailureProbe);
     if (failed.verdict == record.verdict && failed.reason == record.reason) {
-        decide(offset_);
+        decide(at);
     } else if (passedSince_ < 0) {
         passedSince_ = time;
     }
@@ -289,7 +289,7 @@ void Splitter::endRun(std::uint64_t end, StreamEnd how, const std::string& why) 
     if (!run_.decided) {
         // At a log's end an undecided run is decided at the end whatever the probe says, so
         // it is not read; a run the next model line cut is decided where the probe says.
-        read(run_.endTime, how == StreamEnd::lost || end != offset_);
+        read(run_.endTime, how == StreamEnd::lost || end != offset_, end);
     }
     if (!run_.decided) {
         if (how == StreamEnd::lost) {

@@ -81,8 +81,9 @@ class Splitter {
     void startRun(std::uint64_t start, double time, bool ttyLineEnds);
     void endRun(std::uint64_t end, StreamEnd how, const std::string& why);
     // `probe`: whether to ask if a failure line could still overturn a pass (a second
-    // reading); without it an undecided pass stays undecided.
-    void read(double time, bool probe);
+    // reading); without it an undecided pass stays undecided. A verdict is read from the
+    // bytes before `at`, which the next model line does not belong to.
+    void read(double time, bool probe, std::uint64_t at);
     void decide(std::uint64_t at);
     void timeTests();
     double timeAt(std::size_t at) const;

@@ -72,6 +72,10 @@ const std::vector<Case> kCases = {
      {transcript("second-test-fails"), kPass},
      StreamEnd::logEnd,
      {{"failed", kMac, "1 test failed"}, {"passed", kMac, "every test passed"}}},
+    {"a failure and the next boot in one read",
+     {transcript("second-test-fails") + kPass},
+     StreamEnd::logEnd,
+     {{"failed", kMac, "1 test failed"}, {"passed", kMac, "every test passed"}}},
     {"a reboot in the middle of a run",
      {transcript("cut-during-the-zwave-test"), "\r\n" + kBootLoader, kPass},
      StreamEnd::logEnd,
@@ -132,8 +136,10 @@ TEST(Splitter, ConsoleStreamsBecomeRuns) {
             EXPECT_EQ(run.record.unit, c.runs[i].unit);
             EXPECT_EQ(run.reason.compare(0, c.runs[i].reasonStart.size(), c.runs[i].reasonStart), 0)
                 << run.reason;
-            // Every byte from its model line to the next one is the run's raw log.
+            // Every byte from its model line to the next one is the run's raw log, and the
+            // verdict was read from none beyond it.
             EXPECT_EQ(run.end, end);
+            EXPECT_LE(run.decidedEnd, run.end);
             const std::size_t model = stream.rfind("corenode.mo", run.end - 1000 - 1);
             EXPECT_EQ(run.start, 1000 + model);
             end = run.start;
