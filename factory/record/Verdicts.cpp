@@ -2,6 +2,8 @@
 // remembered so that no place is tried twice, and a budget bounds the work on hostile logs.
 #include "record/Verdicts.hpp"
 
+#include <string.h>
+
 #include <set>
 #include <tuple>
 
@@ -12,6 +14,8 @@ namespace bw_record {
 namespace {
 
 const std::string kSeparator(80, '=');
+// The separator line that ends a test's verdict, and the two empty lines after it.
+const std::string kCore = kSeparator + "\n\n\n";
 const std::string kFactoryStart = "Running factory tool. \n\n";
 // Enough for every real log many times over; a log that needs more is not settled.
 constexpr unsigned long kBudget = 2000000;
@@ -26,9 +30,7 @@ class Placer {
             return false;
         }
         const bool last = test + 1 == suite_.size();
-        const std::string core = kSeparator + "\n\n\n";
-        for (std::size_t sep = log_.find(core, from); sep != std::string::npos;
-             sep = log_.find(core, sep + 1)) {
+        for (std::size_t sep = findCore(from); sep != std::string::npos; sep = findCore(sep + 1)) {
             if (++spent_ > kBudget) {
                 return false;
             }
@@ -41,7 +43,7 @@ class Placer {
                 continue;
             }
             const unsigned now = failures + (passed ? 0U : 1U);
-            const std::size_t after = sep + core.size();
+            const std::size_t after = sep + kCore.size();
             if (!follows(after, test, now)) {
                 continue;
             }
@@ -58,6 +60,17 @@ class Placer {
     std::vector<VerdictAt> found_;
 
   private:
+    // As log_.find(kCore, from), in time linear in the log: find compares afresh from every
+    // '=' of every separator and banner.
+    std::size_t findCore(std::size_t from) const {
+        if (from > log_.size()) {
+            return std::string::npos;
+        }
+        const void* at =
+            ::memmem(log_.data() + from, log_.size() - from, kCore.data(), kCore.size());
+        return at == nullptr ? std::string::npos
+                             : static_cast<std::size_t>(static_cast<const char*>(at) - log_.data());
+    }
     std::string nextBanner(std::size_t test) const {
         return "\n\n" + bannerOf(suite_[test + 1]) + "\n";
     }
