@@ -42,27 +42,34 @@ std::string properties(const std::vector<Measurement>& measurements) {
 
 // The last line of the program's own kinds that says what it was doing.
 std::string lastAction(const std::string& text) {
-    static const char* const kinds[] = {"Running ",    "Reading ",     "Checking ",
+    static const std::string kinds[] = {"Running ",    "Reading ",     "Checking ",
                                         "Opening ",    "Requesting ",  "Sending ",
                                         "Setting up ", "Waiting for ", "Removing "};
-    std::string last;
+    std::size_t last = std::string::npos;
+    std::size_t lastEnd = 0;
     for (std::size_t line = 0; line < text.size();) {
         std::size_t end = text.find('\n', line);
         end = end == std::string::npos ? text.size() : end;
-        for (const char* kind : kinds) {
-            if (text.compare(line, std::string(kind).size(), kind) == 0) {
-                last = text.substr(line, end - line);
-                // The RTC's set-up names its file, and the file's answer, on the next line.
-                if (last.compare(0, 11, "Setting up ") == 0 && end < text.size()) {
-                    const std::size_t next = text.find('\n', end + 1);
-                    last += " " +
-                            text.substr(end + 1, next == std::string::npos ? next : next - end - 1);
-                }
+        for (const std::string& kind : kinds) {
+            // The first byte first, which spares most compares.
+            if (text[line] == kind[0] && text.compare(line, kind.size(), kind) == 0) {
+                last = line;
+                lastEnd = end;
             }
         }
         line = end + 1;
     }
-    return last;
+    if (last == std::string::npos) {
+        return "";
+    }
+    std::string action = text.substr(last, lastEnd - last);
+    // The RTC's set-up names its file, and the file's answer, on the next line.
+    if (action.compare(0, 11, "Setting up ") == 0 && lastEnd < text.size()) {
+        const std::size_t next = text.find('\n', lastEnd + 1);
+        action +=
+            " " + text.substr(lastEnd + 1, next == std::string::npos ? next : next - lastEnd - 1);
+    }
+    return action;
 }
 
 std::string failedChecks(const std::vector<Measurement>& measurements) {
