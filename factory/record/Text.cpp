@@ -98,10 +98,8 @@ void appendCharacter(std::string& out, const std::string& bytes, std::size_t i, 
 
 }  // namespace
 
-std::string xmlEscaped(const std::string& bytes, bool attribute) {
+void appendXmlEscaped(std::string& out, const std::string& bytes, bool attribute) {
     const PlainBytes& plain = attribute ? kXmlAttribute : kXmlText;
-    std::string out;
-    out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t runEnd = plainRunEnd(bytes, i, plain);
         out.append(bytes, i, runEnd - i);
@@ -141,12 +139,9 @@ std::string xmlEscaped(const std::string& bytes, bool attribute) {
         }
         i += c.length;
     }
-    return out;
 }
 
-std::string jsonQuoted(const std::string& bytes) {
-    std::string out;
-    out.reserve(bytes.size() + 2);
+void appendJsonQuoted(std::string& out, const std::string& bytes) {
     out += '"';
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t runEnd = plainRunEnd(bytes, i, kJson);
@@ -171,6 +166,19 @@ std::string jsonQuoted(const std::string& bytes) {
         i += c.length;
     }
     out += '"';
+}
+
+std::string xmlEscaped(const std::string& bytes, bool attribute) {
+    std::string out;
+    out.reserve(bytes.size());
+    appendXmlEscaped(out, bytes, attribute);
+    return out;
+}
+
+std::string jsonQuoted(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() + 2);
+    appendJsonQuoted(out, bytes);
     return out;
 }
 
