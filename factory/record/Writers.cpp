@@ -18,6 +18,9 @@ void attribute(std::string& xml, const char* name, const std::string& value) {
     xml += '"';
 }
 
+// Enough for one test case's (or the head's) markup and short attributes.
+constexpr std::size_t kCaseMarkupBytes = 512;
+
 struct Tally {
     unsigned tests = 0;
     unsigned failures = 0;
@@ -183,6 +186,14 @@ void jsonSections(std::string& json, const std::vector<Section>& sections, const
 std::string junitRecord(const RunRecord& record, const std::string& start) {
     Tally tally;
     std::string cases;
+    // Room for the texts and each case's markup up front: growing by doubling copies them.
+    std::size_t textBytes = 0;
+    for (const auto* sections : {&record.tests, &record.steps}) {
+        for (const Section& section : *sections) {
+            textBytes += section.text.size() + kCaseMarkupBytes;
+        }
+    }
+    cases.reserve(textBytes + kCaseMarkupBytes);
     for (const Section& test : record.tests) {
         const std::vector<Measurement> measurements = measurementsAt(test, start);
         const std::string action = lastAction(test.text);
@@ -207,7 +218,9 @@ std::string junitRecord(const RunRecord& record, const std::string& start) {
         run.outcome = record.verdict == Verdict::failed ? Outcome::failed : Outcome::incomplete;
         testcase(cases, "bw-selftest", run, record.reason, tally);
     }
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
+    std::string xml;
+    xml.reserve(cases.size() + kCaseMarkupBytes);
+    xml += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
     attribute(xml, "name", kJunitName);
     xml += ">\n  <testsuite";
     attribute(xml, "name", record.modelKnown ? record.model : "unknown model");
