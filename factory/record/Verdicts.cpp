@@ -16,14 +16,23 @@ namespace {
 const std::string kSeparator(80, '=');
 // The separator line that ends a test's verdict, and the two empty lines after it.
 const std::string kCore = kSeparator + "\n\n\n";
+const std::string kPassedCore = "\nPASS\n" + kSeparator + "\n";
+const std::string kFailedCore = "\nFAIL\n" + kSeparator + "\n";
+const std::string kPassedLines = kPassedCore + "\n\n";
+const std::string kFailedLines = kFailedCore + "\n\n";
 const std::string kFactoryStart = "Running factory tool. \n\n";
 // Enough for every real log many times over; a log that needs more is not settled.
 constexpr unsigned long kBudget = 2000000;
 
 class Placer {
   public:
+    // Each next banner is built once: the search asks for them at every candidate.
     Placer(const std::string& log, const std::vector<std::string>& suite)
-        : log_(log), suite_(suite) {}
+        : log_(log), suite_(suite) {
+        for (std::size_t test = 1; test < suite.size(); ++test) {
+            nextBanners_.push_back("\n\n" + bannerOf(suite[test]) + "\n");
+        }
+    }
 
     bool place(std::size_t test, std::size_t from, unsigned failures) {
         if (deadEnds_.count({test, from, failures}) != 0) {
@@ -71,14 +80,12 @@ class Placer {
         return at == nullptr ? std::string::npos
                              : static_cast<std::size_t>(static_cast<const char*>(at) - log_.data());
     }
-    std::string nextBanner(std::size_t test) const {
-        return "\n\n" + bannerOf(suite_[test + 1]) + "\n";
-    }
+    const std::string& nextBanner(std::size_t test) const { return nextBanners_[test]; }
     // What must come after the verdict of `test`: the next banner, or the summary and, after
     // a pass, the factory step's first line (unless the log ends before it).
     bool follows(std::size_t after, std::size_t test, unsigned failures) const {
         if (test + 1 < suite_.size()) {
-            const std::string banner = nextBanner(test);
+            const std::string& banner = nextBanner(test);
             return log_.compare(after, banner.size(), banner) == 0;
         }
         const std::string summary = summaryLine(failures);
@@ -91,18 +98,19 @@ class Placer {
 
     const std::string& log_;
     const std::vector<std::string>& suite_;
+    std::vector<std::string> nextBanners_;
     std::set<std::tuple<std::size_t, std::size_t, unsigned>> deadEnds_;
     unsigned long spent_ = 0;
 };
 
 }  // namespace
 
-std::string verdictCore(bool passed) {
-    return std::string(passed ? "\nPASS\n" : "\nFAIL\n") + kSeparator + "\n";
+const std::string& verdictCore(bool passed) {
+    return passed ? kPassedCore : kFailedCore;
 }
 
-std::string verdictLines(bool passed) {
-    return verdictCore(passed) + "\n\n";
+const std::string& verdictLines(bool passed) {
+    return passed ? kPassedLines : kFailedLines;
 }
 
 std::string summaryLine(unsigned failures) {
