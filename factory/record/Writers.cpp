@@ -21,12 +21,67 @@ void attribute(std::string& xml, const char* name, const std::string& value) {
 // Enough for one test case's (or the head's) markup and short attributes.
 constexpr std::size_t kCaseMarkupBytes = 512;
 
+// Room for a record's texts and markup, reserved up front: growing by doubling copies them.
+std::size_t roomFor(const RunRecord& record) {
+    std::size_t bytes = kCaseMarkupBytes;
+    for (const auto* sections : {&record.tests, &record.steps}) {
+        for (const Section& section : *sections) {
+            bytes += section.text.size() + kCaseMarkupBytes;
+        }
+    }
+    return bytes;
+}
+
 struct Tally {
     unsigned tests = 0;
     unsigned failures = 0;
     unsigned errors = 0;
     unsigned skipped = 0;
+
+    void count(Outcome outcome) {
+        ++tests;
+        failures += outcome == Outcome::failed ? 1U : 0U;
+        errors += outcome == Outcome::incomplete ? 1U : 0U;
+        skipped += outcome == Outcome::notRun ? 1U : 0U;
+    }
 };
+
+// A run that did not pass, yet has no failed or unfinished test or step, gets a case of
+// its own that says so.
+bool hasRunCase(const RunRecord& record) {
+    if (record.verdict == Verdict::passed) {
+        return false;
+    }
+    for (const auto* sections : {&record.tests, &record.steps}) {
+        for (const Section& section : *sections) {
+            if (section.outcome == Outcome::failed || section.outcome == Outcome::incomplete) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+Section runCase(const RunRecord& record) {
+    Section run;
+    run.name = "run";
+    run.outcome = record.verdict == Verdict::failed ? Outcome::failed : Outcome::incomplete;
+    return run;
+}
+
+// The suite's counts, which its head carries before the cases.
+Tally tallyOf(const RunRecord& record) {
+    Tally tally;
+    for (const auto* sections : {&record.tests, &record.steps}) {
+        for (const Section& section : *sections) {
+            tally.count(section.outcome);
+        }
+    }
+    if (hasRunCase(record)) {
+        tally.count(runCase(record).outcome);
+    }
+    return tally;
+}
 
 void property(std::string& xml, const std::string& name, const std::string& value,
               const char* indent) {
@@ -95,23 +150,18 @@ std::string failedChecks(const std::vector<Measurement>& measurements) {
 }
 
 void testcase(std::string& xml, const char* classname, const Section& section,
-              const std::string& message, Tally& tally,
-              const std::vector<Measurement>& measurements = {}) {
+              const std::string& message, const std::vector<Measurement>& measurements = {}) {
     xml += "    <testcase";
     attribute(xml, "classname", classname);
     attribute(xml, "name", section.name);
     xml += ">\n";
     properties(xml, measurements);
-    ++tally.tests;
     const char* element = nullptr;
     if (section.outcome == Outcome::notRun) {
-        ++tally.skipped;
         element = "      <skipped";
     } else if (section.outcome == Outcome::failed) {
-        ++tally.failures;
         element = "      <failure";
     } else if (section.outcome == Outcome::incomplete) {
-        ++tally.errors;
         element = "      <error";
     }
     if (element != nullptr) {
@@ -184,42 +234,9 @@ void jsonSections(std::string& json, const std::vector<Section>& sections, const
 }  // namespace
 
 std::string junitRecord(const RunRecord& record, const std::string& start) {
-    Tally tally;
-    std::string cases;
-    // Room for the texts and each case's markup up front: growing by doubling copies them.
-    std::size_t textBytes = 0;
-    for (const auto* sections : {&record.tests, &record.steps}) {
-        for (const Section& section : *sections) {
-            textBytes += section.text.size() + kCaseMarkupBytes;
-        }
-    }
-    cases.reserve(textBytes + kCaseMarkupBytes);
-    for (const Section& test : record.tests) {
-        const std::vector<Measurement> measurements = measurementsAt(test, start);
-        const std::string action = lastAction(test.text);
-        const std::string message =
-            test.outcome != Outcome::failed
-                ? record.reason
-                : "FAIL" + (action.empty() ? "" : " after: " + action) + failedChecks(measurements);
-        testcase(cases, "bw-selftest.tests", test, message, tally, measurements);
-    }
-    for (const Section& step : record.steps) {
-        const std::string action = lastAction(step.text);
-        testcase(cases, "bw-selftest.steps", step,
-                 step.outcome == Outcome::notRun ? "not reached"
-                 : step.outcome == Outcome::failed && !action.empty()
-                     ? record.reason + " after: " + action
-                     : record.reason,
-                 tally);
-    }
-    if (record.verdict != Verdict::passed && tally.failures + tally.errors == 0) {
-        Section run;
-        run.name = "run";
-        run.outcome = record.verdict == Verdict::failed ? Outcome::failed : Outcome::incomplete;
-        testcase(cases, "bw-selftest", run, record.reason, tally);
-    }
+    const Tally tally = tallyOf(record);
     std::string xml;
-    xml.reserve(cases.size() + kCaseMarkupBytes);
+    xml.reserve(roomFor(record));
     xml += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
     attribute(xml, "name", kJunitName);
     xml += ">\n  <testsuite";
@@ -239,13 +256,34 @@ std::string junitRecord(const RunRecord& record, const std::string& start) {
     property(xml, "verdict", verdictText(record.verdict), "      ");
     property(xml, "reason", record.reason, "      ");
     xml += "    </properties>\n";
-    xml += cases;
+    for (const Section& test : record.tests) {
+        const std::vector<Measurement> measurements = measurementsAt(test, start);
+        const std::string action = lastAction(test.text);
+        const std::string message =
+            test.outcome != Outcome::failed
+                ? record.reason
+                : "FAIL" + (action.empty() ? "" : " after: " + action) + failedChecks(measurements);
+        testcase(xml, "bw-selftest.tests", test, message, measurements);
+    }
+    for (const Section& step : record.steps) {
+        const std::string action = lastAction(step.text);
+        testcase(xml, "bw-selftest.steps", step,
+                 step.outcome == Outcome::notRun ? "not reached"
+                 : step.outcome == Outcome::failed && !action.empty()
+                     ? record.reason + " after: " + action
+                     : record.reason);
+    }
+    if (hasRunCase(record)) {
+        testcase(xml, "bw-selftest", runCase(record), record.reason);
+    }
     xml += "  </testsuite>\n</testsuites>\n";
     return xml;
 }
 
 std::string jsonRecord(const RunRecord& record, const std::string& start) {
-    std::string json = "{\n  \"format\": \"";
+    std::string json;
+    json.reserve(roomFor(record));
+    json += "{\n  \"format\": \"";
     json += kJsonFormat;
     json += "\", \"version\": 2,\n  \"unit\": ";
     if (record.unit.empty()) {
