@@ -35,6 +35,24 @@ std::string stopCommand(const std::string& service) {
     return "/usr/bin/svc -d /etc/service/" + service;
 }
 
+// Each service's stop command and its "Running" line, built once rather than in every read.
+struct StopLines {
+    std::array<std::string, kServices.size()> command;
+    std::array<std::string, kServices.size()> running;
+};
+
+const StopLines& stopLines() {
+    static const StopLines lines = [] {
+        StopLines built;
+        for (std::size_t i = 0; i < kServices.size(); ++i) {
+            built.command[i] = stopCommand(kServices[i]);
+            built.running[i] = running(built.command[i]);
+        }
+        return built;
+    }();
+    return lines;
+}
+
 // A tty turns every line feed the program writes into CR LF; undo it.
 std::string withoutTtyLineEnds(const std::string& log) {
     std::string out;
@@ -117,7 +135,7 @@ bool Reader::firstBoot() {
     for (std::size_t step = 0; step < stepCount; ++step) {
         record_.steps[step].name = kStepNames[step];
     }
-    return hook(preHook, kPreHook, running(stopCommand(kServices[0]))) &&
+    return hook(preHook, kPreHook, stopLines().running[0]) &&
            stopServices("\n\n" + bannerOf(suite.front()) + "\n") && runTests(suite) &&
            runFactoryTool() && hook(postHook, kPostHook, kPreparing) && prepareNormalBoot();
 }
@@ -138,9 +156,9 @@ bool Reader::hook(Step step, const std::string& path, const std::string& next) {
 bool Reader::stopServices(const std::string& firstBanner) {
     openStep(serviceStop);
     for (std::size_t i = 0; i < kServices.size(); ++i) {
-        const std::string next =
-            i + 1 < kServices.size() ? running(stopCommand(kServices[i + 1])) : firstBanner;
-        if (!silentCommand(stopCommand(kServices[i]), next)) {
+        const std::string& next =
+            i + 1 < kServices.size() ? stopLines().running[i + 1] : firstBanner;
+        if (!silentCommand(stopLines().command[i], next)) {
             return false;
         }
     }

@@ -11,5 +11,8 @@ namespace bw_record {
 std::string xmlEscaped(const std::string& bytes, bool attribute);
 // A JSON string, quotes included; bytes that are not valid UTF-8 become U+FFFD.
 std::string jsonQuoted(const std::string& bytes);
+// The same, added to the end of `out`: a record is built in one string, not from copies.
+void appendXmlEscaped(std::string& out, const std::string& bytes, bool attribute);
+void appendJsonQuoted(std::string& out, const std::string& bytes);
 
 }  // namespace bw_record

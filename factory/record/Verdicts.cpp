@@ -2,6 +2,8 @@
 // remembered so that no place is tried twice, and a budget bounds the work on hostile logs.
 #include "record/Verdicts.hpp"
 
+#include <string.h>
+
 #include <set>
 #include <tuple>
 
@@ -12,23 +14,32 @@ namespace bw_record {
 namespace {
 
 const std::string kSeparator(80, '=');
+// The separator line that ends a test's verdict, and the two empty lines after it.
+const std::string kCore = kSeparator + "\n\n\n";
+const std::string kPassedCore = "\nPASS\n" + kSeparator + "\n";
+const std::string kFailedCore = "\nFAIL\n" + kSeparator + "\n";
+const std::string kPassedLines = kPassedCore + "\n\n";
+const std::string kFailedLines = kFailedCore + "\n\n";
 const std::string kFactoryStart = "Running factory tool. \n\n";
 // Enough for every real log many times over; a log that needs more is not settled.
 constexpr unsigned long kBudget = 2000000;
 
 class Placer {
   public:
+    // Each next banner is built once: the search asks for them at every candidate.
     Placer(const std::string& log, const std::vector<std::string>& suite)
-        : log_(log), suite_(suite) {}
+        : log_(log), suite_(suite) {
+        for (std::size_t test = 1; test < suite.size(); ++test) {
+            nextBanners_.push_back("\n\n" + bannerOf(suite[test]) + "\n");
+        }
+    }
 
     bool place(std::size_t test, std::size_t from, unsigned failures) {
         if (deadEnds_.count({test, from, failures}) != 0) {
             return false;
         }
         const bool last = test + 1 == suite_.size();
-        const std::string core = kSeparator + "\n\n\n";
-        for (std::size_t sep = log_.find(core, from); sep != std::string::npos;
-             sep = log_.find(core, sep + 1)) {
+        for (std::size_t sep = findCore(from); sep != std::string::npos; sep = findCore(sep + 1)) {
             if (++spent_ > kBudget) {
                 return false;
             }
@@ -41,7 +52,7 @@ class Placer {
                 continue;
             }
             const unsigned now = failures + (passed ? 0U : 1U);
-            const std::size_t after = sep + core.size();
+            const std::size_t after = sep + kCore.size();
             if (!follows(after, test, now)) {
                 continue;
             }
@@ -58,14 +69,23 @@ class Placer {
     std::vector<VerdictAt> found_;
 
   private:
-    std::string nextBanner(std::size_t test) const {
-        return "\n\n" + bannerOf(suite_[test + 1]) + "\n";
+    // As log_.find(kCore, from), in time linear in the log: find compares afresh from every
+    // '=' of every separator and banner.
+    std::size_t findCore(std::size_t from) const {
+        if (from > log_.size()) {
+            return std::string::npos;
+        }
+        const void* at =
+            ::memmem(log_.data() + from, log_.size() - from, kCore.data(), kCore.size());
+        return at == nullptr ? std::string::npos
+                             : static_cast<std::size_t>(static_cast<const char*>(at) - log_.data());
     }
+    const std::string& nextBanner(std::size_t test) const { return nextBanners_[test]; }
     // What must come after the verdict of `test`: the next banner, or the summary and, after
     // a pass, the factory step's first line (unless the log ends before it).
     bool follows(std::size_t after, std::size_t test, unsigned failures) const {
         if (test + 1 < suite_.size()) {
-            const std::string banner = nextBanner(test);
+            const std::string& banner = nextBanner(test);
             return log_.compare(after, banner.size(), banner) == 0;
         }
         const std::string summary = summaryLine(failures);
@@ -78,18 +98,19 @@ class Placer {
 
     const std::string& log_;
     const std::vector<std::string>& suite_;
+    std::vector<std::string> nextBanners_;
     std::set<std::tuple<std::size_t, std::size_t, unsigned>> deadEnds_;
     unsigned long spent_ = 0;
 };
 
 }  // namespace
 
-std::string verdictCore(bool passed) {
-    return std::string(passed ? "\nPASS\n" : "\nFAIL\n") + kSeparator + "\n";
+const std::string& verdictCore(bool passed) {
+    return passed ? kPassedCore : kFailedCore;
 }
 
-std::string verdictLines(bool passed) {
-    return verdictCore(passed) + "\n\n";
+const std::string& verdictLines(bool passed) {
+    return passed ? kPassedLines : kFailedLines;
 }
 
 std::string summaryLine(unsigned failures) {

@@ -9,9 +9,9 @@
 namespace bw_record {
 
 // "\nPASS\n" or "\nFAIL\n", the separator line and the two empty lines after it.
-std::string verdictLines(bool passed);
+const std::string& verdictLines(bool passed);
 // The verdict and the separator line alone.
-std::string verdictCore(bool passed);
+const std::string& verdictCore(bool passed);
 // The summary line the runner prints after `failures` failed tests, line feed included.
 std::string summaryLine(unsigned failures);
 

@@ -1,5 +1,6 @@
 // Every non-passed run carries at least one failure or error, so that no JUnit reader
-// counts it as a pass.
+// counts it as a pass. Each record is built by adding to one string: a log's texts are
+// long, and every copy of them cost time.
 #include "record/Writers.hpp"
 
 #include "record/Measurements.hpp"
@@ -9,8 +10,26 @@ namespace bw_record {
 
 namespace {
 
-std::string attribute(const char* name, const std::string& value) {
-    return std::string(" ") + name + "=\"" + xmlEscaped(value, true) + "\"";
+void attribute(std::string& xml, const char* name, const std::string& value) {
+    xml += ' ';
+    xml += name;
+    xml += "=\"";
+    appendXmlEscaped(xml, value, true);
+    xml += '"';
+}
+
+// Enough for one test case's (or the head's) markup and short attributes.
+constexpr std::size_t kCaseMarkupBytes = 512;
+
+// Room for a record's texts and markup, reserved up front: growing by doubling copies them.
+std::size_t roomFor(const RunRecord& record) {
+    std::size_t bytes = kCaseMarkupBytes;
+    for (const auto* sections : {&record.tests, &record.steps}) {
+        for (const Section& section : *sections) {
+            bytes += section.text.size() + kCaseMarkupBytes;
+        }
+    }
+    return bytes;
 }
 
 struct Tally {
@@ -18,51 +37,106 @@ struct Tally {
     unsigned failures = 0;
     unsigned errors = 0;
     unsigned skipped = 0;
+
+    void count(Outcome outcome) {
+        ++tests;
+        failures += outcome == Outcome::failed ? 1U : 0U;
+        errors += outcome == Outcome::incomplete ? 1U : 0U;
+        skipped += outcome == Outcome::notRun ? 1U : 0U;
+    }
 };
 
-std::string property(const std::string& name, const std::string& value, const char* indent) {
-    return std::string(indent) + "<property" + attribute("name", name) + attribute("value", value) +
-           "/>\n";
+// A run that did not pass, yet has no failed or unfinished test or step, gets a case of
+// its own that says so.
+bool hasRunCase(const RunRecord& record) {
+    if (record.verdict == Verdict::passed) {
+        return false;
+    }
+    for (const auto* sections : {&record.tests, &record.steps}) {
+        for (const Section& section : *sections) {
+            if (section.outcome == Outcome::failed || section.outcome == Outcome::incomplete) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+Section runCase(const RunRecord& record) {
+    Section run;
+    run.name = "run";
+    run.outcome = record.verdict == Verdict::failed ? Outcome::failed : Outcome::incomplete;
+    return run;
+}
+
+// The suite's counts, which its head carries before the cases.
+Tally tallyOf(const RunRecord& record) {
+    Tally tally;
+    for (const auto* sections : {&record.tests, &record.steps}) {
+        for (const Section& section : *sections) {
+            tally.count(section.outcome);
+        }
+    }
+    if (hasRunCase(record)) {
+        tally.count(runCase(record).outcome);
+    }
+    return tally;
+}
+
+void property(std::string& xml, const std::string& name, const std::string& value,
+              const char* indent) {
+    xml += indent;
+    xml += "<property";
+    attribute(xml, "name", name);
+    attribute(xml, "value", value);
+    xml += "/>\n";
 }
 
 // Each value, and for a value that misses its check that fact beside it.
-std::string properties(const std::vector<Measurement>& measurements) {
+void properties(std::string& xml, const std::vector<Measurement>& measurements) {
     if (measurements.empty()) {
-        return "";
+        return;
     }
-    std::string xml = "      <properties>\n";
+    xml += "      <properties>\n";
     for (const Measurement& m : measurements) {
-        xml += property(m.name, m.value, "        ");
+        property(xml, m.name, m.value, "        ");
         if (m.check == Measurement::Check::failed) {
-            xml += property(m.name + ".check", "failed: " + m.limits, "        ");
+            property(xml, m.name + ".check", "failed: " + m.limits, "        ");
         }
     }
-    return xml + "      </properties>\n";
+    xml += "      </properties>\n";
 }
 
 // The last line of the program's own kinds that says what it was doing.
 std::string lastAction(const std::string& text) {
-    static const char* const kinds[] = {"Running ",    "Reading ",     "Checking ",
+    static const std::string kinds[] = {"Running ",    "Reading ",     "Checking ",
                                         "Opening ",    "Requesting ",  "Sending ",
                                         "Setting up ", "Waiting for ", "Removing "};
-    std::string last;
+    std::size_t last = std::string::npos;
+    std::size_t lastEnd = 0;
     for (std::size_t line = 0; line < text.size();) {
         std::size_t end = text.find('\n', line);
         end = end == std::string::npos ? text.size() : end;
-        for (const char* kind : kinds) {
-            if (text.compare(line, std::string(kind).size(), kind) == 0) {
-                last = text.substr(line, end - line);
-                // The RTC's set-up names its file, and the file's answer, on the next line.
-                if (last.compare(0, 11, "Setting up ") == 0 && end < text.size()) {
-                    const std::size_t next = text.find('\n', end + 1);
-                    last += " " +
-                            text.substr(end + 1, next == std::string::npos ? next : next - end - 1);
-                }
+        for (const std::string& kind : kinds) {
+            // The first byte first, which spares most compares.
+            if (text[line] == kind[0] && text.compare(line, kind.size(), kind) == 0) {
+                last = line;
+                lastEnd = end;
             }
         }
         line = end + 1;
     }
-    return last;
+    if (last == std::string::npos) {
+        return "";
+    }
+    std::string action = text.substr(last, lastEnd - last);
+    // The RTC's set-up names its file, and the file's answer, on the next line.
+    if (action.compare(0, 11, "Setting up ") == 0 && lastEnd < text.size()) {
+        const std::size_t next = text.find('\n', lastEnd + 1);
+        action +=
+            " " + text.substr(lastEnd + 1, next == std::string::npos ? next : next - lastEnd - 1);
+    }
+    return action;
 }
 
 std::string failedChecks(const std::vector<Measurement>& measurements) {
@@ -75,65 +149,113 @@ std::string failedChecks(const std::vector<Measurement>& measurements) {
     return text;
 }
 
-std::string testcase(const char* classname, const Section& section, const std::string& message,
-                     Tally& tally, const std::vector<Measurement>& measurements = {}) {
-    std::string xml = "    <testcase" + attribute("classname", classname) +
-                      attribute("name", section.name) + ">\n" + properties(measurements);
-    ++tally.tests;
+void testcase(std::string& xml, const char* classname, const Section& section,
+              const std::string& message, const std::vector<Measurement>& measurements = {}) {
+    xml += "    <testcase";
+    attribute(xml, "classname", classname);
+    attribute(xml, "name", section.name);
+    xml += ">\n";
+    properties(xml, measurements);
+    const char* element = nullptr;
     if (section.outcome == Outcome::notRun) {
-        ++tally.skipped;
-        xml += "      <skipped" + attribute("message", message) + "/>\n";
+        element = "      <skipped";
     } else if (section.outcome == Outcome::failed) {
-        ++tally.failures;
-        xml += "      <failure" + attribute("message", message) + "/>\n";
+        element = "      <failure";
     } else if (section.outcome == Outcome::incomplete) {
-        ++tally.errors;
-        xml += "      <error" + attribute("message", message) + "/>\n";
+        element = "      <error";
+    }
+    if (element != nullptr) {
+        xml += element;
+        attribute(xml, "message", message);
+        xml += "/>\n";
     }
     if (!section.text.empty()) {
-        xml += "      <system-out>" + xmlEscaped(section.text, false) + "</system-out>\n";
+        xml += "      <system-out>";
+        appendXmlEscaped(xml, section.text, false);
+        xml += "</system-out>\n";
     }
-    return xml + "    </testcase>\n";
+    xml += "    </testcase>\n";
 }
 
-std::string jsonMeasurements(const std::vector<Measurement>& measurements) {
-    std::string json = "[";
+void jsonMeasurements(std::string& json, const std::vector<Measurement>& measurements) {
+    json += '[';
     for (std::size_t i = 0; i < measurements.size(); ++i) {
         const Measurement& m = measurements[i];
-        json += std::string(i == 0 ? "\n" : ",\n") + "      {\"name\": " + jsonQuoted(m.name) +
-                ", \"type\": \"" + typeText(m.type) + "\", \"value\": " +
-                (m.type == Measurement::Type::integer ? m.value : jsonQuoted(m.value));
-        if (!m.limits.empty()) {
-            json += ", \"limits\": " + jsonQuoted(m.limits);
+        json += i == 0 ? "\n" : ",\n";
+        json += "      {\"name\": ";
+        appendJsonQuoted(json, m.name);
+        json += ", \"type\": \"";
+        json += typeText(m.type);
+        json += "\", \"value\": ";
+        if (m.type == Measurement::Type::integer) {
+            json += m.value;
+        } else {
+            appendJsonQuoted(json, m.value);
         }
-        json += ", \"check\": \"" + std::string(checkText(m.check)) + "\"}";
+        if (!m.limits.empty()) {
+            json += ", \"limits\": ";
+            appendJsonQuoted(json, m.limits);
+        }
+        json += ", \"check\": \"";
+        json += checkText(m.check);
+        json += "\"}";
     }
-    return json + (measurements.empty() ? "]" : "\n    ]");
+    json += measurements.empty() ? "]" : "\n    ]";
 }
 
 // Tests carry their measurements (with `start`, the clock's offset among them).
-std::string jsonSections(const std::vector<Section>& sections, const char* outcomeKey,
-                         const char* textKey, const std::string* start) {
-    std::string json = "[";
+void jsonSections(std::string& json, const std::vector<Section>& sections, const char* outcomeKey,
+                  const char* textKey, const std::string* start) {
+    json += '[';
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const Section& s = sections[i];
-        json += std::string(i == 0 ? "\n" : ",\n") + "    {\"name\": " + jsonQuoted(s.name) +
-                ", \"" + outcomeKey + "\": \"" + outcomeText(s.outcome) + "\"";
+        json += i == 0 ? "\n" : ",\n";
+        json += "    {\"name\": ";
+        appendJsonQuoted(json, s.name);
+        json += ", \"";
+        json += outcomeKey;
+        json += "\": \"";
+        json += outcomeText(s.outcome);
+        json += '"';
         if (start != nullptr) {
-            json += ",\n     \"measurements\": " + jsonMeasurements(measurementsAt(s, *start)) +
-                    ",\n    ";
+            json += ",\n     \"measurements\": ";
+            jsonMeasurements(json, measurementsAt(s, *start));
+            json += ",\n    ";
         }
-        json += std::string(start != nullptr ? " " : ", ") + "\"" + textKey +
-                "\": " + jsonQuoted(s.text) + "}";
+        json += start != nullptr ? " \"" : ", \"";
+        json += textKey;
+        json += "\": ";
+        appendJsonQuoted(json, s.text);
+        json += '}';
     }
-    return json + (sections.empty() ? "]" : "\n  ]");
+    json += sections.empty() ? "]" : "\n  ]";
 }
 
 }  // namespace
 
 std::string junitRecord(const RunRecord& record, const std::string& start) {
-    Tally tally;
-    std::string cases;
+    const Tally tally = tallyOf(record);
+    std::string xml;
+    xml.reserve(roomFor(record));
+    xml += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
+    attribute(xml, "name", kJunitName);
+    xml += ">\n  <testsuite";
+    attribute(xml, "name", record.modelKnown ? record.model : "unknown model");
+    attribute(xml, "tests", std::to_string(tally.tests));
+    attribute(xml, "failures", std::to_string(tally.failures));
+    attribute(xml, "errors", std::to_string(tally.errors));
+    attribute(xml, "skipped", std::to_string(tally.skipped));
+    if (!start.empty()) {
+        attribute(xml, "timestamp", start);
+    }
+    xml += ">\n    <properties>\n";
+    if (!record.unit.empty()) {
+        property(xml, "unit", record.unit, "      ");
+    }
+    property(xml, "model", record.modelKnown ? record.model : "", "      ");
+    property(xml, "verdict", verdictText(record.verdict), "      ");
+    property(xml, "reason", record.reason, "      ");
+    xml += "    </properties>\n";
     for (const Section& test : record.tests) {
         const std::vector<Measurement> measurements = measurementsAt(test, start);
         const std::string action = lastAction(test.text);
@@ -141,57 +263,64 @@ std::string junitRecord(const RunRecord& record, const std::string& start) {
             test.outcome != Outcome::failed
                 ? record.reason
                 : "FAIL" + (action.empty() ? "" : " after: " + action) + failedChecks(measurements);
-        cases += testcase("bw-selftest.tests", test, message, tally, measurements);
+        testcase(xml, "bw-selftest.tests", test, message, measurements);
     }
     for (const Section& step : record.steps) {
         const std::string action = lastAction(step.text);
-        cases += testcase("bw-selftest.steps", step,
-                          step.outcome == Outcome::notRun ? "not reached"
-                          : step.outcome == Outcome::failed && !action.empty()
-                              ? record.reason + " after: " + action
-                              : record.reason,
-                          tally);
+        testcase(xml, "bw-selftest.steps", step,
+                 step.outcome == Outcome::notRun ? "not reached"
+                 : step.outcome == Outcome::failed && !action.empty()
+                     ? record.reason + " after: " + action
+                     : record.reason);
     }
-    if (record.verdict != Verdict::passed && tally.failures + tally.errors == 0) {
-        Section run;
-        run.name = "run";
-        run.outcome = record.verdict == Verdict::failed ? Outcome::failed : Outcome::incomplete;
-        cases += testcase("bw-selftest", run, record.reason, tally);
+    if (hasRunCase(record)) {
+        testcase(xml, "bw-selftest", runCase(record), record.reason);
     }
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites" +
-                      attribute("name", kJunitName) + ">\n  <testsuite" +
-                      attribute("name", record.modelKnown ? record.model : "unknown model") +
-                      attribute("tests", std::to_string(tally.tests)) +
-                      attribute("failures", std::to_string(tally.failures)) +
-                      attribute("errors", std::to_string(tally.errors)) +
-                      attribute("skipped", std::to_string(tally.skipped));
-    if (!start.empty()) {
-        xml += attribute("timestamp", start);
-    }
-    xml += ">\n    <properties>\n";
-    if (!record.unit.empty()) {
-        xml += property("unit", record.unit, "      ");
-    }
-    xml += property("model", record.modelKnown ? record.model : "", "      ");
-    xml += property("verdict", verdictText(record.verdict), "      ");
-    xml += property("reason", record.reason, "      ");
-    return xml + "    </properties>\n" + cases + "  </testsuite>\n</testsuites>\n";
+    xml += "  </testsuite>\n</testsuites>\n";
+    return xml;
 }
 
 std::string jsonRecord(const RunRecord& record, const std::string& start) {
-    std::string json = "{\n  \"format\": \"" + std::string(kJsonFormat) + "\", \"version\": 2";
-    json += ",\n  \"unit\": " + (record.unit.empty() ? "null" : jsonQuoted(record.unit));
-    json += ",\n  \"model\": " + (record.modelKnown ? jsonQuoted(record.model) : "null");
-    if (!start.empty()) {
-        json += ",\n  \"start\": " + jsonQuoted(start);
+    std::string json;
+    json.reserve(roomFor(record));
+    json += "{\n  \"format\": \"";
+    json += kJsonFormat;
+    json += "\", \"version\": 2,\n  \"unit\": ";
+    if (record.unit.empty()) {
+        json += "null";
+    } else {
+        appendJsonQuoted(json, record.unit);
     }
-    json += ",\n  \"road\": \"" + std::string(roadText(record.road)) + "\"";
-    json += ",\n  \"tests\": " + jsonSections(record.tests, "verdict", "narration", &start);
-    json += ",\n  \"summary\": " + (record.summaryKnown ? jsonQuoted(record.summary) : "null");
-    json += ",\n  \"steps\": " + jsonSections(record.steps, "outcome", "output", nullptr);
-    json += ",\n  \"poweroff\": " + std::string(record.poweroffStarted ? "true" : "false");
-    json += ",\n  \"verdict\": \"" + std::string(verdictText(record.verdict)) + "\"";
-    return json + ",\n  \"reason\": " + jsonQuoted(record.reason) + "\n}\n";
+    json += ",\n  \"model\": ";
+    if (record.modelKnown) {
+        appendJsonQuoted(json, record.model);
+    } else {
+        json += "null";
+    }
+    if (!start.empty()) {
+        json += ",\n  \"start\": ";
+        appendJsonQuoted(json, start);
+    }
+    json += ",\n  \"road\": \"";
+    json += roadText(record.road);
+    json += "\",\n  \"tests\": ";
+    jsonSections(json, record.tests, "verdict", "narration", &start);
+    json += ",\n  \"summary\": ";
+    if (record.summaryKnown) {
+        appendJsonQuoted(json, record.summary);
+    } else {
+        json += "null";
+    }
+    json += ",\n  \"steps\": ";
+    jsonSections(json, record.steps, "outcome", "output", nullptr);
+    json += ",\n  \"poweroff\": ";
+    json += record.poweroffStarted ? "true" : "false";
+    json += ",\n  \"verdict\": \"";
+    json += verdictText(record.verdict);
+    json += "\",\n  \"reason\": ";
+    appendJsonQuoted(json, record.reason);
+    json += "\n}\n";
+    return json;
 }
 
 }  // namespace bw_record

@@ -200,6 +200,24 @@ TEST(RecordRules, ATtyCaptureGivesTheSameRecord) {
     }
 }
 
+// Both records byte for byte, for runs with markup and control bytes, measurements and a
+// failed test, and a run that failed without a failed test or step.
+TEST(RecordRules, RecordsKeepTheirExactBytes) {
+    const fs::path exact = fs::path(BW_SOURCE_DIR) / "test/factory/record/exact";
+    const std::map<std::string, fs::path> all = transcripts();
+    for (const char* name : {"tool-output-with-markup-and-control-bytes", "second-test-fails",
+                             "normal-boot-prism-1v1-eu"}) {
+        ASSERT_EQ(1U, all.count(name)) << name;
+        const bw_record::RunRecord record = readLog(slurp(all.at(name)));
+        EXPECT_EQ(slurp(exact / (std::string(name) + ".xml")),
+                  bw_record::junitRecord(record, "2026-12-08T09:30:00Z"))
+            << name;
+        EXPECT_EQ(slurp(exact / (std::string(name) + ".json")),
+                  bw_record::jsonRecord(record, "2026-12-08T09:30:00Z"))
+            << name;
+    }
+}
+
 TEST_F(RecordTool, BadArgumentsOrUnreadableInputGiveStatusTwoAndOneLine) {
     const std::string original = (kTranscriptDirs[0] / "pass-crate-1v0-b-eu.stdout").string();
     const std::string log = (dir_ / "console.log").string();
