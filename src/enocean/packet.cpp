@@ -30,11 +30,11 @@ constexpr std::array<std::uint8_t, 256> kCrcTable = makeCrcTable();
 // itself times x^(8n), and a stretch's CRC is the running CRC after it minus that.
 constexpr std::uint8_t crcMultiply(std::uint8_t a, std::uint8_t b) {
     unsigned product = 0;
-    for (int bit = 7; bit >= 0; --bit) {
+    for (unsigned bit = 8; bit-- > 0;) {
         product = (product & 0x80U) != 0 ? (product << 1) ^ kCrcPolynomial : product << 1;
         product &= 0xFFU;
-        if ((b >> bit & 1U) != 0) {
-            product ^= a;
+        if ((unsigned{b} >> bit & 1U) != 0) {
+            product ^= unsigned{a};
         }
     }
     return static_cast<std::uint8_t>(product);
