@@ -1,7 +1,6 @@
 // Text form of EnOcean IDs.
 #include "enocean/Address.hpp"
 
-#include <cstdio>
 #include <cstring>
 
 namespace bw_selftest {
@@ -16,10 +15,10 @@ std::string addressToString(Address address) {
     std::memcpy(bytes, &address, kAddressBytes);
     std::string text;
     text.reserve(kAddressTextLength);
+    static const char digits[] = "0123456789ABCDEF";
     for (const unsigned char byte : bytes) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02X", byte);
-        text.append(digits, 2);
+        text += digits[byte >> 4U];
+        text += digits[byte & 0x0FU];
     }
     return text;
 }
