@@ -30,6 +30,16 @@ class LineCheck : private std::streambuf, public std::ostream {
         take();
         return lineFeed_;
     }
+    // Forgets what was written, so one stream serves many checks: making a stream costs more
+    // than a short description.
+    void restart() {
+        setp(block_, block_ + sizeof block_);
+        std::ostream::clear();
+        size_ = 0;
+        front_ = 0;
+        back_ = 0;
+        lineFeed_ = false;
+    }
 
   private:
     int_type overflow(int_type c) override {

@@ -127,10 +127,10 @@ class Link {
             return;
         }
         lastFrame_.assign(frame, frame + length);
-        bw_fuzz::LineCheck description;
-        description << Packet(lastFrame_.data(), length);
-        BW_FUZZ_CHECK(description.front() == '[' && description.back() == ']' &&
-                      !description.hasLineFeed());
+        description_.restart();
+        description_ << Packet(lastFrame_.data(), length);
+        BW_FUZZ_CHECK(description_.front() == '[' && description_.back() == ']' &&
+                      !description_.hasLineFeed());
     }
 
     // As much as one read of the serial port brings.
@@ -140,6 +140,7 @@ class Link {
     std::vector<std::uint8_t> pending_;
     std::size_t taken_ = 0;  // bytes of pending_ already read
     std::vector<std::uint8_t> lastFrame_;
+    bw_fuzz::LineCheck description_;
     std::size_t frames_ = 0;
 };
 
