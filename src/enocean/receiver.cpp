@@ -147,7 +147,8 @@ void FrameReceiver::moveUnreadToFront() {
     std::memmove(buffer_.get(), buffer_.get() + readPos_, unread());
     if (runningTo_ > readPos_) {
         runningFrom_ = std::max(runningFrom_, readPos_);
-        std::memmove(running_.get(), running_.get() + runningFrom_, runningTo_ - runningFrom_ + 1);
+        std::memmove(running_.get() + (runningFrom_ - readPos_), running_.get() + runningFrom_,
+                     runningTo_ - runningFrom_ + 1);
         runningFrom_ -= readPos_;
         runningTo_ -= readPos_;
     } else {

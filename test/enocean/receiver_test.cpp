@@ -105,6 +105,23 @@ TEST(FrameReceiver, MaximalFrameFarIntoAFullBufferIsStillFound) {
     EXPECT_EQ(FrameReceiver::State::SearchSync, receiver.state());
 }
 
+// A frame inside a rejected candidate is still found once the consumed bytes are moved out,
+// with the CRCs already run over it.
+TEST(FrameReceiver, FrameInsideARejectedCandidateSurvivesTheMoveToTheFront) {
+    const Bytes inner = frame(PacketType::RESPONSE, 5, 0, 0x22);
+    Bytes outer = strayHeader(static_cast<std::uint16_t>(inner.size() + 20));
+    outer.insert(outer.end(), 10, 0x00);
+    outer.insert(outer.end(), inner.begin(), inner.end());
+    outer.insert(outer.end(), 10, 0x00);
+    outer.push_back(static_cast<std::uint8_t>(esp3::crc8(outer.data() + 6, outer.size() - 6) ^ 1));
+    Feed feed;
+    feed.add(concat({noise(FrameReceiver::kCompactThreshold + 100), outer}));
+    FrameReceiver receiver;
+    feed.run(receiver);
+    ASSERT_EQ(1U, feed.frames.size());
+    EXPECT_EQ(inner, feed.frames[0]);
+}
+
 TEST(FrameReceiver, SyncByteAtTheEndWaitsForTheRestOfItsFrame) {
     const Bytes response = frame(PacketType::RESPONSE, 1, 0, 0x00);
     Feed feed;
