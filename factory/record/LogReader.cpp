@@ -127,7 +127,7 @@ bool Reader::findRoad() {
 }
 
 bool Reader::firstBoot() {
-    const std::vector<std::string> suite = suiteOf(record_.model);
+    const std::vector<std::string>& suite = suiteOf(record_.model);
     if (suite.empty()) {
         return failed("no test suite is known for this model");
     }

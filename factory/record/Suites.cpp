@@ -2,6 +2,10 @@
 // against the suite of its model line, so the two can never disagree.
 #include "record/Suites.hpp"
 
+#include <map>
+#include <mutex>
+#include <utility>
+
 #include "setup/Setup.hpp"
 #include "setup/tests.hpp"
 
@@ -13,13 +17,23 @@ constexpr unsigned kBannerWidth = 80;
 
 }  // namespace
 
-std::vector<std::string> suiteOf(const std::string& modelId) {
+const std::vector<std::string>& suiteOf(const std::string& modelId) {
+    // Building a suite makes every test of it, so each model's names are made once: a log
+    // is read against its suite more than once, and a station reads many logs. Entries are
+    // never dropped, so a reference stays good; the station reads on several threads.
+    static std::mutex mutex;
+    static std::map<bw_selftest::Model, std::vector<std::string>> suites;
+    const bw_selftest::Model model = bw_selftest::parseModel(modelId);
+    const std::lock_guard<std::mutex> lock(mutex);
+    const auto known = suites.find(model);
+    if (known != suites.end()) {
+        return known->second;
+    }
     std::vector<std::string> names;
-    // Building the suite only allocates; nothing touches this machine.
-    for (const auto& test : bw_selftest::makeTests(bw_selftest::parseModel(modelId))) {
+    for (const auto& test : bw_selftest::makeTests(model)) {
         names.emplace_back(test->name().data(), test->name().size());
     }
-    return names;
+    return suites.emplace(model, std::move(names)).first->second;
 }
 
 bool powersOff(const std::string& modelId) {

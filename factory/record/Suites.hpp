@@ -7,7 +7,7 @@
 namespace bw_record {
 
 // Empty for an id the program does not support.
-std::vector<std::string> suiteOf(const std::string& modelId);
+const std::vector<std::string>& suiteOf(const std::string& modelId);
 // The model whose passed run ends by powering the hub off.
 bool powersOff(const std::string& modelId);
 // The test's banner line: its name centred in 80 "=", or the bare name when too long.
