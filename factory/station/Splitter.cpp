@@ -281,8 +281,18 @@ void Splitter::decide(std::uint64_t at) {
     run_.verdict = bw_record::verdictText(run_.record.verdict);
     run_.reason = run_.record.reason;
     events_.push_back({EventKind::decided, run_});
-    text_ = std::string();
-    lines_ = std::vector<LineAt>();
+    // The text is not read again. Room of a usual run's size is kept for the next run, since
+    // making it anew for every run was a tenth of splitting a console of short runs.
+    if (text_.capacity() > kUsualRunText) {
+        text_ = std::string();
+    } else {
+        text_.clear();
+    }
+    if (lines_.capacity() > kUsualRunLines) {
+        lines_ = std::vector<LineAt>();
+    } else {
+        lines_.clear();
+    }
 }
 
 void Splitter::endRun(std::uint64_t end, StreamEnd how, const std::string& why) {
