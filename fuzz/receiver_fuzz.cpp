@@ -100,6 +100,14 @@ class Link {
         return receiver_.state() == FrameReceiver::State::SearchSync && pieces_.empty();
     }
 
+    // Frames of earlier inputs are checked again, so that what an input reaches does not
+    // depend on the inputs before it.
+    void forgetFrames() {
+        lastFrame_.clear();
+        checked_.clear();
+        checkedBytes_ = 0;
+    }
+
     const std::string& lastFrame() const { return lastFrame_; }
     std::size_t frames() const { return frames_; }
 
@@ -140,7 +148,7 @@ class Link {
         }
         lastFrame_.assign(reinterpret_cast<const char*>(frame), length);
         // The checks and the description are the frame's alone: a frame met before in this
-        // run passed them then. An input that sends a few frames in turn would otherwise
+        // input passed them then. An input that sends a few frames in turn would otherwise
         // have each described again, and describing was most of its time.
         if (checked_.count(lastFrame_) != 0) {
             return;
@@ -154,7 +162,7 @@ class Link {
         description_ << Packet(frame, length);
         BW_FUZZ_CHECK(description_.front() == '[' && description_.back() == ']' &&
                       !description_.hasLineFeed());
-        // Bounded, so that a long run keeps its memory.
+        // Bounded, so that an input of many long frames does not hold them all.
         if (checkedBytes_ > kCheckedLimit) {
             checked_.clear();
             checkedBytes_ = 0;
@@ -204,6 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static Link link;
     const FakeClock clock;
     BW_FUZZ_CHECK(link.idle());
+    link.forgetFrames();
     FuzzedDataProvider input(data, size);
     while (input.remaining_bytes() > 0) {
         std::uint8_t piece[kLongestPiece];
