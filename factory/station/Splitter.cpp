@@ -281,8 +281,8 @@ void Splitter::decide(std::uint64_t at) {
     run_.verdict = bw_record::verdictText(run_.record.verdict);
     run_.reason = run_.record.reason;
     events_.push_back({EventKind::decided, run_});
-    // The text is not read again. Room of a usual run's size is kept for the next run, since
-    // making it anew for every run was a tenth of splitting a console of short runs.
+    // The text is not read again. Room of a usual run's size is kept for the next run, so that
+    // a console of short runs does not allocate it anew for each.
     if (text_.capacity() > kUsualRunText) {
         text_ = std::string();
     } else {
