@@ -24,6 +24,7 @@ const std::string kModelPrefix = "corenode.model = \"";
 const std::string kUnsupported = "Model not supported. Awaiting termination... ";
 const std::string kMarker = "/var/lib/brambleway/.firstboot";
 const std::string kPreHook = "/usr/local/share/bw-selftest/pre-hook";
+const std::string kMarkerLine = "Checking " + kMarker;
 
 const std::array<const char*, 6> kServices = {"mainbus",    "zwave-svc",   "zipgateway",
                                               "zigbee-svc", "pkg-upgrade", "relaylink"};
@@ -103,20 +104,21 @@ bool Reader::findModelLine() {
 // lines (LED set-up) where the capture mixes standard error in.
 bool Reader::findRoad() {
     where_ = "the first-boot marker check";
-    const std::string markerLine = "Checking " + kMarker;
     for (;;) {
         const std::size_t lineEnd = log_.find('\n', pos_);
         if (lineEnd == std::string::npos) {
             return cut();
         }
-        const std::string text = log_.substr(pos_, lineEnd - pos_);
+        const std::size_t line = pos_;
+        const std::size_t length = lineEnd - line;
         pos_ = lineEnd + 1;
-        if (text == kUnsupported) {
+        if (log_.compare(line, length, kUnsupported) == 0) {
             record_.road = Road::unsupported;
             return failed("model not supported");
         }
-        if (text.compare(0, markerLine.size(), markerLine) == 0) {
-            if (text.substr(markerLine.size()) == kOk) {
+        if (length >= kMarkerLine.size() &&
+            log_.compare(line, kMarkerLine.size(), kMarkerLine) == 0) {
+            if (log_.compare(line + kMarkerLine.size(), length - kMarkerLine.size(), kOk) == 0) {
                 record_.road = Road::firstBoot;
                 return true;
             }
@@ -136,8 +138,8 @@ bool Reader::firstBoot() {
         record_.steps[step].name = kStepNames[step];
     }
     return hook(preHook, kPreHook, stopLines().running[0]) &&
-           stopServices("\n\n" + bannerOf(suite.front()) + "\n") && runTests(suite) &&
-           runFactoryTool() && hook(postHook, kPostHook, kPreparing) && prepareNormalBoot();
+           stopServices(bannerLine(suite.front())) && runTests(suite) && runFactoryTool() &&
+           hook(postHook, kPostHook, kPreparing) && prepareNormalBoot();
 }
 
 bool Reader::hook(Step step, const std::string& path, const std::string& next) {
@@ -158,7 +160,7 @@ bool Reader::stopServices(const std::string& firstBanner) {
     for (std::size_t i = 0; i < kServices.size(); ++i) {
         const std::string& next =
             i + 1 < kServices.size() ? stopLines().running[i + 1] : firstBanner;
-        if (!silentCommand(stopLines().command[i], next)) {
+        if (!silentCommand(stopLines().command[i], stopLines().running[i], next)) {
             return false;
         }
     }
@@ -167,25 +169,34 @@ bool Reader::stopServices(const std::string& firstBanner) {
 
 bool Reader::runTests(const std::vector<std::string>& suite) {
     const std::vector<VerdictAt> placed =
-        placeVerdicts(log_, pos_ + 3 + bannerOf(suite.front()).size(), suite);
+        placeVerdicts(log_, pos_ + bannerLine(suite.front()).size(), suite);
     unsigned failures = 0;
+    std::string passedEnd;  // the fallback's two ends, their room kept from test to test
+    std::string failedEnd;
     for (std::size_t i = 0; i < suite.size(); ++i) {
         Section& test = record_.tests.emplace_back();
         test.name = suite[i];
         open(test, "the test " + suite[i]);
-        if (!fixed("\n\n" + bannerOf(suite[i]) + "\n")) {
+        if (!fixed(bannerLine(suite[i]))) {
             return false;
         }
         start_ = pos_;
         const bool last = i + 1 == suite.size();
-        const std::string next = last ? "" : "\n\n" + bannerOf(suite[i + 1]) + "\n";
         std::size_t which = 0;
         if (placed.size() == suite.size()) {
             pos_ = placed[i].at;
             which = placed[i].passed ? 0 : 1;
         } else {  // no placing fits: read on to where the log stops making sense
-            which = output({verdictLines(true) + (last ? summaryLine(failures) : next),
-                            verdictLines(false) + (last ? summaryLine(failures + 1) : next)});
+            passedEnd = verdictLines(true);
+            failedEnd = verdictLines(false);
+            if (last) {
+                passedEnd += summaryLine(failures);
+                failedEnd += summaryLine(failures + 1);
+            } else {
+                passedEnd += bannerLine(suite[i + 1]);
+                failedEnd += bannerLine(suite[i + 1]);
+            }
+            which = output({passedEnd, failedEnd});
         }
         if (which > 1) {
             return cut();

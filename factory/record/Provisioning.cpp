@@ -104,9 +104,9 @@ bool Reader::finalSync() {
     }
     const bool poweroff = powersOff(record_.model);
     const std::size_t syncOutput = pos_;
+    const std::string poweroffLine = poweroff ? running(kPoweroff) : std::string();
     const std::size_t which =
-        output(poweroff ? std::vector<std::string>{kStepFailed, running(kPoweroff)}
-                        : std::vector<std::string>{kStepFailed});
+        poweroff ? output({kStepFailed, poweroffLine}) : output({kStepFailed});
     if (which == 0) {
         pos_ += kStepFailed.size();
         return failed(where_ + " failed");

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -122,11 +124,11 @@ class Reader {
     }
     // Output of others up to the earliest of `ends`: its index, or ends.size() when none
     // comes (the output runs to the end of the log).
-    std::size_t output(const std::vector<std::string>& ends) {
+    std::size_t output(std::initializer_list<std::reference_wrapper<const std::string>> ends) {
         std::size_t best = std::string::npos;
         std::size_t which = ends.size();
         for (std::size_t i = 0; i < ends.size(); ++i) {
-            const std::size_t at = log_.find(ends[i], pos_);
+            const std::size_t at = log_.find(ends.begin()[i].get(), pos_);
             if (at < best) {
                 best = at;
                 which = i;
@@ -146,7 +148,8 @@ class Reader {
         if (!fixed(running(line))) {
             return false;
         }
-        const std::string retry = "Waiting 5s to retry...\n\n" + running(line);
+        const std::string retry =
+            retries > 0 ? "Waiting 5s to retry...\n\n" + running(line) : std::string();
         for (int run = 0;; ++run) {
             const std::size_t which = output({next, run < retries ? retry : kStepFailed});
             if (which == 0) {
@@ -165,7 +168,12 @@ class Reader {
     // A command whose failure ends the run without a word: the log then ends after its
     // output (which a cut capture would look like too; either way the run did not pass).
     bool silentCommand(const std::string& line, const std::string& next) {
-        if (!fixed(running(line))) {
+        return silentCommand(line, running(line), next);
+    }
+    // As above, with the command's "Running" line already made.
+    bool silentCommand(const std::string& line, const std::string& runningLine,
+                       const std::string& next) {
+        if (!fixed(runningLine)) {
             return false;
         }
         if (output(next) == 0) {

@@ -52,4 +52,17 @@ std::string bannerOf(const std::string& name) {
     return banner;
 }
 
+const std::string& bannerLine(const std::string& name) {
+    // Names come from the suite tables, so the table stays as small as they are. Entries are
+    // never dropped, so a reference stays good.
+    static std::mutex mutex;
+    static std::map<std::string, std::string> lines;
+    const std::lock_guard<std::mutex> lock(mutex);
+    const auto known = lines.find(name);
+    if (known != lines.end()) {
+        return known->second;
+    }
+    return lines.emplace(name, "\n\n" + bannerOf(name) + "\n").first->second;
+}
+
 }  // namespace bw_record

@@ -12,5 +12,8 @@ const std::vector<std::string>& suiteOf(const std::string& modelId);
 bool powersOff(const std::string& modelId);
 // The test's banner line: its name centred in 80 "=", or the bare name when too long.
 std::string bannerOf(const std::string& name);
+// "\n\n", the banner of a suite's test, "\n": how the log opens that test. Made once per
+// name, since every reading looks for each test's banner more than once.
+const std::string& bannerLine(const std::string& name);
 
 }  // namespace bw_record

@@ -26,11 +26,11 @@ constexpr unsigned long kBudget = 2000000;
 
 class Placer {
   public:
-    // Each next banner is built once: the search asks for them at every candidate.
+    // Each next banner is looked up once: the search asks for them at every candidate.
     Placer(const std::string& log, const std::vector<std::string>& suite)
         : log_(log), suite_(suite) {
         for (std::size_t test = 1; test < suite.size(); ++test) {
-            nextBanners_.push_back("\n\n" + bannerOf(suite[test]) + "\n");
+            nextBanners_.push_back(&bannerLine(suite[test]));
         }
     }
 
@@ -80,7 +80,7 @@ class Placer {
         return at == nullptr ? std::string::npos
                              : static_cast<std::size_t>(static_cast<const char*>(at) - log_.data());
     }
-    const std::string& nextBanner(std::size_t test) const { return nextBanners_[test]; }
+    const std::string& nextBanner(std::size_t test) const { return *nextBanners_[test]; }
     // What must come after the verdict of `test`: the next banner, or the summary and, after
     // a pass, the factory step's first line (unless the log ends before it).
     bool follows(std::size_t after, std::size_t test, unsigned failures) const {
@@ -98,7 +98,7 @@ class Placer {
 
     const std::string& log_;
     const std::vector<std::string>& suite_;
-    std::vector<std::string> nextBanners_;
+    std::vector<const std::string*> nextBanners_;
     std::set<std::tuple<std::size_t, std::size_t, unsigned>> deadEnds_;
     unsigned long spent_ = 0;
 };

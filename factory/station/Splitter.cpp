@@ -236,7 +236,9 @@ void Splitter::timeTests() {
     run_.tests.clear();
     std::size_t cursor = 0;
     for (const bw_record::Section& test : run_.record.tests) {
-        const std::string banner = "\n" + bw_record::bannerOf(test.name) + "\n";
+        // The banner's line with the line end before it, without the empty line.
+        const std::string_view banner =
+            std::string_view(bw_record::bannerLine(test.name)).substr(1);
         const std::size_t at = text_.find(banner, cursor);
         if (at == std::string::npos) {
             break;
