@@ -76,20 +76,19 @@ std::string wellFormedMac(const std::string& text) {
     return mac;
 }
 
-// A cut log may end inside the verdict's lines; the measurements come before them.
-std::vector<std::string> bodies(const Section& test) {
-    std::vector<std::string> out{test.text};
+// A cut log may end inside the verdict's lines; the measurements come before them. How many
+// bytes at the end of an unfinished test's text begin its verdict's lines, or 0.
+std::size_t verdictBegun(const Section& test) {
     const std::string verdict = "\nPASS\n";
     if (test.outcome == Outcome::incomplete) {
         for (std::size_t k = verdict.size(); k > 0; --k) {
             if (test.text.size() >= k &&
                 test.text.compare(test.text.size() - k, k, verdict, 0, k) == 0) {
-                out.push_back(test.text.substr(0, test.text.size() - k));
-                break;
+                return k;
             }
         }
     }
-    return out;
+    return 0;
 }
 
 void network(const std::string& text, const std::string& interface, std::vector<Measurement>& out) {
@@ -268,23 +267,29 @@ void tools(const std::string& text, const std::vector<Tool>& list, std::vector<M
     }
 }
 
-std::vector<Measurement> measurementsOf(const std::string& model, const Section& test) {
-    for (const std::string& text : bodies(test)) {
-        std::vector<Measurement> out;
-        if (test.name == "Ethernet" || test.name == "Wifi") {
-            network(text, test.name == "Wifi" ? "wlan0" : "eth0", out);
-        } else if (test.name == "RTC") {
-            clock(text, out);
-        } else if (test.name == "EnOcean") {
-            baseId(text, out);
-        } else {
-            tools(text, toolsOf(model, test.name), out);
-        }
-        if (!out.empty()) {
-            return out;
-        }
+std::vector<Measurement> measurementsIn(const std::string& model, const Section& test,
+                                        const std::string& text) {
+    std::vector<Measurement> out;
+    if (test.name == "Ethernet" || test.name == "Wifi") {
+        network(text, test.name == "Wifi" ? "wlan0" : "eth0", out);
+    } else if (test.name == "RTC") {
+        clock(text, out);
+    } else if (test.name == "EnOcean") {
+        baseId(text, out);
+    } else {
+        tools(text, toolsOf(model, test.name), out);
     }
-    return {};
+    return out;
+}
+
+// The whole text first, then (when it ends inside the verdict) the text before the verdict.
+std::vector<Measurement> measurementsOf(const std::string& model, const Section& test) {
+    std::vector<Measurement> out = measurementsIn(model, test, test.text);
+    const std::size_t begun = verdictBegun(test);
+    if (out.empty() && begun != 0) {
+        out = measurementsIn(model, test, test.text.substr(0, test.text.size() - begun));
+    }
+    return out;
 }
 
 bool inRange(const std::string& text, std::size_t from, std::size_t count, int low, int high,

@@ -234,6 +234,7 @@ double Splitter::timeAt(std::size_t at) const {
 // lasted until now.
 void Splitter::timeTests() {
     run_.tests.clear();
+    run_.tests.reserve(run_.record.tests.size());
     std::size_t cursor = 0;
     for (const bw_record::Section& test : run_.record.tests) {
         // The banner's line with the line end before it, without the empty line.
@@ -252,7 +253,7 @@ void Splitter::timeTests() {
             end = timeAt(std::min(text_.size(), text_.find_first_not_of('\n', cursor)));
         }
         timing.duration = std::max(0.0, end - timing.start);
-        run_.tests.push_back(timing);
+        run_.tests.push_back(std::move(timing));
     }
 }
 
