@@ -25,6 +25,8 @@ const std::string kUnsupported = "Model not supported. Awaiting termination... "
 const std::string kMarker = "/var/lib/brambleway/.firstboot";
 const std::string kPreHook = "/usr/local/share/bw-selftest/pre-hook";
 const std::string kMarkerLine = "Checking " + kMarker;
+const std::string kPreHookCheck = "Checking " + kPreHook;
+const std::string kPostHookCheck = "Checking " + kPostHook;
 
 const std::array<const char*, 6> kServices = {"mainbus",    "zwave-svc",   "zipgateway",
                                               "zigbee-svc", "pkg-upgrade", "relaylink"};
@@ -75,16 +77,16 @@ bool Reader::findModelLine() {
             if (lineEnd == std::string::npos) {
                 return cut();
             }
-            const std::string text = log_.substr(line, lineEnd - line);
-            if (!ttyUndone_ && endsWith(text, "\"\r")) {
+            const std::string_view text = std::string_view(log_).substr(line, lineEnd - line);
+            if (!ttyUndone_ && text.size() >= 2 && text.substr(text.size() - 2) == "\"\r") {
                 log_ = withoutTtyLineEnds(log_);
                 ttyUndone_ = true;  // once: a second CR was the program's own
                 return findModelLine();
             }
             if (text.size() > kModelPrefix.size() && text.back() == '"') {
                 record_.modelKnown = true;
-                record_.model =
-                    text.substr(kModelPrefix.size(), text.size() - kModelPrefix.size() - 1);
+                record_.model = std::string(
+                    text.substr(kModelPrefix.size(), text.size() - kModelPrefix.size() - 1));
                 pos_ = lineEnd + 1;
                 // A capture may run on into the next boot (after a power cut, say): that is
                 // another run, and no part of this one.
@@ -103,7 +105,7 @@ bool Reader::findModelLine() {
 // Lines between the model line and the road's line can only be the program's own error
 // lines (LED set-up) where the capture mixes standard error in.
 bool Reader::findRoad() {
-    where_ = "the first-boot marker check";
+    wherePrefix_ = "the first-boot marker check";
     for (;;) {
         const std::size_t lineEnd = log_.find('\n', pos_);
         if (lineEnd == std::string::npos) {
@@ -137,15 +139,16 @@ bool Reader::firstBoot() {
     for (std::size_t step = 0; step < stepCount; ++step) {
         record_.steps[step].name = kStepNames[step];
     }
-    return hook(preHook, kPreHook, stopLines().running[0]) &&
+    return hook(preHook, kPreHook, kPreHookCheck, stopLines().running[0]) &&
            stopServices(bannerLine(suite.front())) && runTests(suite) && runFactoryTool() &&
-           hook(postHook, kPostHook, kPreparing) && prepareNormalBoot();
+           hook(postHook, kPostHook, kPostHookCheck, kPreparing) && prepareNormalBoot();
 }
 
-bool Reader::hook(Step step, const std::string& path, const std::string& next) {
+bool Reader::hook(Step step, const std::string& path, const std::string& checkLine,
+                  const std::string& next) {
     openStep(step);
     std::string suffix;
-    if (!checked("Checking " + path, suffix)) {
+    if (!checked(checkLine, suffix)) {
         return false;
     }
     // Any other answer than "absent" makes the program run it (and the shell then fails).
@@ -176,7 +179,7 @@ bool Reader::runTests(const std::vector<std::string>& suite) {
     for (std::size_t i = 0; i < suite.size(); ++i) {
         Section& test = record_.tests.emplace_back();
         test.name = suite[i];
-        open(test, "the test " + suite[i]);
+        open(test, "the test ", suite[i]);
         if (!fixed(bannerLine(suite[i]))) {
             return false;
         }

@@ -82,7 +82,7 @@ bool Reader::prepareNormalBoot() {
             return false;
         }
         if (suffix != kOk && suffix != kAbsent) {
-            return fixed(kStepFailed) && failed(where_ + " failed");
+            return fixed(kStepFailed) && failed(where() + " failed");
         }
     }
     if (!command("/bin/systemctl enable zigbee-svc", "Checking /var/lib/brambleway/.keepssh") ||
@@ -109,7 +109,7 @@ bool Reader::finalSync() {
         poweroff ? output({kStepFailed, poweroffLine}) : output({kStepFailed});
     if (which == 0) {
         pos_ += kStepFailed.size();
-        return failed(where_ + " failed");
+        return failed(where() + " failed");
     }
     if (poweroff && which != 1) {
         return cut();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "record/Record.hpp"
@@ -50,19 +51,29 @@ class Reader {
     bool findModelLine();
     bool findRoad();
     bool firstBoot();
-    bool hook(Step step, const std::string& path, const std::string& next);
+    // `checkLine`: "Checking " and the hook's path, made once.
+    bool hook(Step step, const std::string& path, const std::string& checkLine,
+              const std::string& next);
     bool stopServices(const std::string& firstBanner);
     bool runTests(const std::vector<std::string>& suite);
     bool runFactoryTool();
     bool prepareNormalBoot();
     bool finalSync();
 
-    void open(Section& section, const std::string& where) {
+    // `wherePrefix` and `whereName` must outlive the reading: literals and suite names.
+    void open(Section& section, std::string_view wherePrefix, std::string_view whereName) {
         current_ = &section;
-        where_ = where;
+        wherePrefix_ = wherePrefix;
+        whereName_ = whereName;
         start_ = pos_;
     }
-    void openStep(Step step) { open(record_.steps[step], std::string("the ") + kStepNames[step]); }
+    void openStep(Step step) { open(record_.steps[step], "the ", kStepNames[step]); }
+    // What was being read, for the reason of a run that ends there; made only then.
+    std::string where() const {
+        std::string where(wherePrefix_);
+        where += whereName_;
+        return where;
+    }
     void close(Outcome outcome) {
         current_->outcome = outcome;
         current_->text = log_.substr(start_, pos_ - start_);
@@ -82,14 +93,14 @@ class Reader {
     bool failed(const std::string& reason) { return end(Outcome::failed, Verdict::failed, reason); }
     bool cut() {
         pos_ = log_.size();
-        return end(Outcome::incomplete, Verdict::incomplete, "the log ends during " + where_);
+        return end(Outcome::incomplete, Verdict::incomplete, "the log ends during " + where());
     }
     bool lost(Match match) {
         if (match == Match::cut) {
             return cut();
         }
         return end(Outcome::incomplete, Verdict::incomplete,
-                   "unexpected text during " + where_ + " at byte " + std::to_string(pos_));
+                   "unexpected text during " + where() + " at byte " + std::to_string(pos_));
     }
 
     Match match(const std::string& text) const {
@@ -160,7 +171,7 @@ class Reader {
             }
             if (run >= retries) {
                 pos_ += kStepFailed.size();
-                return failed(where_ + " failed");
+                return failed(where() + " failed");
             }
             pos_ += retry.size();
         }
@@ -186,7 +197,8 @@ class Reader {
     std::size_t pos_ = 0;
     RunRecord record_;
     Section* current_ = nullptr;
-    std::string where_ = "the model line";
+    std::string_view wherePrefix_ = "the model line";
+    std::string_view whereName_;
     std::size_t start_ = 0;
     bool ttyUndone_ = false;
 };
