@@ -176,6 +176,40 @@ TEST(RecordRules, ACutLogNeverPasses) {
     }
 }
 
+// Where a run stops is named in its reason, for each place the reader passes: the log cut
+// just after `text`, and (where the program's own line must stand there) that line changed.
+TEST(RecordRules, TheReasonNamesWhereTheLogStopped) {
+    const std::string log = slurp(kTranscriptDirs[0] / "pass-crate-1v0-b-eu.stdout");
+    const struct {
+        const char* text;
+        const char* place;
+        bool fixedLine;  // the program's own line, so a changed byte is unexpected text
+    } rows[] = {
+        {"corenode.model = \"crate", "the model line", false},
+        {"Checking /var/lib/brambleway/.firstboot", "the first-boot marker check", false},
+        {"Checking /usr/local/share/bw-selftest/pre-hook", "the pre-hook", true},
+        {"Running /usr/bin/svc -d /etc/service/main", "the service stop", true},
+        {"Reading /sys/class/net/eth0", "the test Ethernet", false},
+        {"Running factory tool.", "the factory tool", true},
+        {"Checking /usr/local/share/bw-selftest/post-hook:", "the post-hook", false},
+        {"Preparing normal boot.", "the normal-boot preparation", true},
+    };
+    for (const auto& row : rows) {
+        const std::size_t at = log.find(row.text);
+        ASSERT_NE(std::string::npos, at) << row.text;
+        const std::size_t end = at + std::string(row.text).size();
+        EXPECT_EQ("the log ends during " + std::string(row.place),
+                  readLog(log.substr(0, end)).reason);
+        if (row.fixedLine) {
+            std::string changed = log;
+            changed[at] = '#';
+            EXPECT_EQ("unexpected text during " + std::string(row.place) + " at byte " +
+                          std::to_string(at),
+                      readLog(changed).reason);
+        }
+    }
+}
+
 // A capture that runs on into the next boot, cut line and all: only the first run counts.
 TEST(RecordRules, TheNextBootIsNoPartOfTheRun) {
     const std::string next = slurp(kTranscriptDirs[0] / "pass-crate-1v0-b-eu.stdout");
