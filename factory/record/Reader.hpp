@@ -70,9 +70,9 @@ class Reader {
     void openStep(Step step) { open(record_.steps[step], "the ", kStepNames[step]); }
     // What was being read, for the reason of a run that ends there; made only then.
     std::string where() const {
-        std::string where(wherePrefix_);
-        where += whereName_;
-        return where;
+        std::string text(wherePrefix_);
+        text += whereName_;
+        return text;
     }
     void close(Outcome outcome) {
         current_->outcome = outcome;

@@ -15,6 +15,19 @@ namespace {
 
 constexpr unsigned kBannerWidth = 80;
 
+// The test's banner line: its name centred in 80 "=", or the bare name when too long.
+std::string bannerOf(const std::string& name) {
+    if (name.size() + 2 >= kBannerWidth) {
+        return name;
+    }
+    const std::size_t pos = kBannerWidth / 2 - (name.size() + 1) / 2;
+    std::string banner(kBannerWidth, '=');
+    banner.replace(pos, name.size(), name);
+    banner[pos - 1] = ' ';
+    banner[pos + name.size()] = ' ';
+    return banner;
+}
+
 }  // namespace
 
 const std::vector<std::string>& suiteOf(const std::string& modelId) {
@@ -38,18 +51,6 @@ const std::vector<std::string>& suiteOf(const std::string& modelId) {
 
 bool powersOff(const std::string& modelId) {
     return bw_selftest::powersOffAfterPass(bw_selftest::parseModel(modelId));
-}
-
-std::string bannerOf(const std::string& name) {
-    if (name.size() + 2 >= kBannerWidth) {
-        return name;
-    }
-    const std::size_t pos = kBannerWidth / 2 - (name.size() + 1) / 2;
-    std::string banner(kBannerWidth, '=');
-    banner.replace(pos, name.size(), name);
-    banner[pos - 1] = ' ';
-    banner[pos + name.size()] = ' ';
-    return banner;
 }
 
 const std::string& bannerLine(const std::string& name) {

@@ -10,10 +10,9 @@ namespace bw_record {
 const std::vector<std::string>& suiteOf(const std::string& modelId);
 // The model whose passed run ends by powering the hub off.
 bool powersOff(const std::string& modelId);
-// The test's banner line: its name centred in 80 "=", or the bare name when too long.
-std::string bannerOf(const std::string& name);
-// "\n\n", the banner of a suite's test, "\n": how the log opens that test. Made once per
-// name, since every reading looks for each test's banner more than once.
+// "\n\n", the banner of a suite's test, "\n": how the log opens that test. The banner is
+// its name centred in 80 "=", or the bare name when too long. Made once per name, since
+// every reading looks for each test's banner more than once.
 const std::string& bannerLine(const std::string& name);
 
 }  // namespace bw_record
